@@ -1,0 +1,230 @@
+#include "mainwindow.h"
+
+#include "generalform.h"
+#include "operatorfont.h"
+#include "tarnixcmdform.h"
+#include "tcpthread.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPalette>
+#include <QTextStream>
+
+MainWindow::MainWindow(int argc, char **argv, QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    applyOperatorFont(ui->log, 9);
+    readVersionFile();
+    savedBase = ui->log->palette().color(QPalette::Base);
+
+    // Program page.
+    ui->tableWidget->setColumnCount(1);
+    ui->tableWidget->setColumnWidth(0, 400);
+    ui->tableWidget->setRowCount(0);
+    auto *editAction = new QAction(QStringLiteral("edit"), ui->tableWidget);
+    auto *delAction = new QAction(QStringLiteral("del"), ui->tableWidget);
+    editAction->setEnabled(false);
+    delAction->setEnabled(false);
+    ui->tableWidget->addAction(editAction);
+    ui->tableWidget->addAction(delAction);
+    ui->tableWidget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(editAction, &QAction::triggered, this, &MainWindow::edit);
+    connect(delAction, &QAction::triggered, this, &MainWindow::del);
+    auto *propertyAction = new QAction(QStringLiteral("edit"), ui->propertyWidget);
+    ui->propertyWidget->addAction(propertyAction);
+    ui->propertyWidget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(propertyAction, &QAction::triggered, this, &MainWindow::propertyEdit);
+
+    ui->tab_2->setMainWindow(this);
+
+    ui->tab_4->setParam(argc, argv);
+    readBufferKB = ui->tab_4->readBufferSize;
+    logBlocks = ui->tab_4->logSize * 1024;
+    ui->log->setMaximumBlockCount(logBlocks);
+
+    connect(ui->tab_4, &GeneralForm::setUdp, this, &MainWindow::setUdp);
+    connect(ui->tab_4, &GeneralForm::setTabEnabled, this, &MainWindow::setTabEnabled);
+    connect(ui->tab_4, &GeneralForm::displayUdpError, this, &MainWindow::displayUdpError);
+    connect(ui->tab_4, &GeneralForm::connectTcp, this, &MainWindow::connectTcp);
+    connect(ui->tab_4, &GeneralForm::disconnectTCP, this, &MainWindow::disconnectTCP);
+
+    ui->tabWidget->setTabEnabled(3, false);
+    ui->tabWidget->setCurrentIndex(0);
+    ui->clear->setAutoDefault(false);
+    modified = false;
+}
+
+MainWindow::~MainWindow()
+{
+    delete tcp; // stops the worker and waits for its loop to end
+    tcp = nullptr;
+    delete ui;
+}
+
+void MainWindow::readVersionFile()
+{
+    QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/version.txt"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    QTextStream in(&file);
+    QString line;
+    while (in.readLineInto(&line)) {
+        if (line.startsWith(QLatin1Char('v'))) {
+            ui->labelVersion->setText(line.replace(QLatin1Char('v'), QStringLiteral("Version")));
+            ui->labelVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            return;
+        }
+    }
+}
+
+int MainWindow::addressMode() const { return ui->tab_4->addressMode(); }
+int MainWindow::accessMode() const { return ui->tab_4->accessMode(); }
+int MainWindow::dataMode() const { return ui->tab_4->dataMode(); }
+int MainWindow::readWrite() const { return ui->tab_4->readWrite(); }
+
+bool MainWindow::checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) const
+{
+    const auto lo = static_cast<unsigned char>(ui->tab_4->minID());
+    const auto hi = static_cast<unsigned char>(ui->tab_4->maxID());
+    if (min)
+        *min = lo;
+    if (max)
+        *max = hi;
+    return id < lo || id > hi;
+}
+
+void MainWindow::setUdp(QUdpThread *p)
+{
+    udp = p;
+    ui->download->setEnabled(p != nullptr);
+}
+
+void MainWindow::setTabEnabled(bool on)
+{
+    ui->tabWidget->setTabEnabled(1, on);
+    ui->tabWidget->setTabEnabled(2, on);
+}
+
+void MainWindow::downloadEnd(bool on)
+{
+    ui->download->setEnabled(on);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (modified) {
+        const auto answer = QMessageBox::warning(
+            this, QString(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"),
+            QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer != QMessageBox::Discard) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
+}
+
+void MainWindow::setLogBase(const QColor &color)
+{
+    QPalette pal = ui->log->palette();
+    pal.setColor(QPalette::All, QPalette::Base, color);
+    ui->log->setPalette(pal);
+}
+
+void MainWindow::connectTcp(QString addr, quint16 port)
+{
+    ui->statusBar->showMessage(QStringLiteral("Connecting..."));
+    if (tcp) {
+        delete tcp; // stops it first
+        tcp = nullptr;
+    }
+    tcp = new QTcpThread(addr, port, this);
+    tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
+                  ui->tab_4->readRequestSize, ui->tab_4->sleepTime);
+    tcp->start();
+}
+
+void MainWindow::disconnectTCP()
+{
+    if (tcp) {
+        delete tcp;
+        tcp = nullptr;
+    }
+}
+
+void MainWindow::startTcp()
+{
+    ui->statusBar->showMessage(QStringLiteral("connected"));
+    ui->tab_4->setConnect(false);
+    ui->tab_4->setEnabledConnect(true);
+    ui->tab_2->setTcp(tcp);
+    ui->tab_2->setDataMode(ui->tab_4->dataMode());
+    ui->tab_2->setAddressMode(ui->tab_4->addressMode());
+    ui->tab_2->setAccessMode(ui->tab_4->accessMode());
+    ui->tab_2->setID(quint8(ui->tab_4->minID()));
+    ui->tabWidget->setTabEnabled(3, true);
+    setLogBase(Qt::white);
+}
+
+void MainWindow::stopped()
+{
+    ui->statusBar->showMessage(QStringLiteral("disconnected"));
+    ui->tabWidget->setTabEnabled(3, false);
+    ui->tab_4->setConnect(true);
+    ui->tab_4->setEnabledConnect(true);
+    setLogBase(savedBase);
+}
+
+void MainWindow::displayError(QString *text)
+{
+    ui->statusBar->showMessage(QString());
+    QMessageBox::warning(this, QStringLiteral("Tarnix Error"), *text, QMessageBox::Ok);
+    ui->tab_4->setEnabledConnect(true);
+    setLogBase(savedBase);
+}
+
+void MainWindow::displayUdpError(QString *text)
+{
+    QMessageBox::warning(this, QStringLiteral("Tarnix Error"), *text, QMessageBox::Ok);
+}
+
+void MainWindow::received(quint8 id, quint16 mode, QByteArray *buf)
+{
+    ui->tab_2->received(id, mode, *buf);
+    buf->clear();
+}
+
+void MainWindow::appendLog(QString *log)
+{
+    ui->log->appendPlainText(*log);
+    log->clear();
+}
+
+void MainWindow::on_clear_clicked()
+{
+    ui->log->clear();
+}
+
+void MainWindow::on_saveLog_clicked()
+{
+    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save"), QDir::currentPath(),
+                                                      QStringLiteral("All Files(*)"));
+    if (name.isEmpty())
+        return;
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        QMessageBox::warning(this, QStringLiteral("File save"),
+                             QStringLiteral("\"%1\": Can't open file for writing\n%2.").arg(name, file.errorString()),
+                             QMessageBox::Ok);
+        return;
+    }
+    file.write(ui->log->toPlainText().toLatin1());
+    file.close();
+}

@@ -1,0 +1,5 @@
+#include "tarnixcmdform.h"
+
+TarnixCmdForm::TarnixCmdForm(QWidget *parent) : QWidget(parent) {}
+
+void TarnixCmdForm::received(quint8, quint16, const QByteArray &) {}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "packet.h"
+#include "tarnixcmd.h"
+
+#include <QAbstractSocket>
+#include <QAtomicInt>
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QVector>
+
+class QTcpSocket;
+
+// Worker thread that owns the TCP command connection to the module: it sends the queued
+// commands, cuts the module's byte stream into packets, hands responses in the interactive
+// ID range to the window and formats everything else (program reports) for the log.
+//
+// Hand-over to the window: the mailbox, the five log strings and the error text stay owned by
+// this object and are lent by pointer. Each has a "lent" flag; the worker writes a buffer only
+// while it is not lent. The worker never signals the window directly with a pointer: it posts
+// to this object (which lives on the window's thread), and the relay slot emits the public
+// signal there and takes the buffer back afterwards. A relay still queued when this object is
+// destroyed is discarded by Qt together with the object, so the window never sees a pointer
+// into a dead thread object.
+class QTcpThread : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int PoolSize = 5;
+
+    QTcpThread(const QString &host, quint16 port, QObject *parent = nullptr);
+    ~QTcpThread() override;
+
+    virtual void abort();
+    virtual void stop();
+    virtual void dumpVmeHeader(const kelvo_vme_master_header &header, QString &out);
+    virtual void dumpPacket(const char *data, int count, QString &out, quint32 address);
+    virtual void setCmd(TarnixCmd *cmd);
+    virtual void setParam(quint8 idLow, quint8 idHigh, int logThreshold, int readBufferKB, int readMax,
+                          int sleepMs);
+
+    // One step of the header CRC-8: folds byte into the running value crc.
+    static quint8 crcCal(quint8 crc, quint8 byte);
+
+    QString errorString();
+    bool isConnected() const { return connectedFlag.loadAcquire() != 0; }
+    int queuedCount();
+
+signals:
+    void connected();
+    void closed();
+    void error(QString *text);
+    void received(quint8 id, quint16 mode, QByteArray *buf);
+    void appendLog(QString *log);
+
+    // Worker to relay, queued onto the window's thread.
+    void relayResponse(quint8 id, quint16 mode);
+    void relayLog(int index);
+    void relayError();
+
+public slots:
+    void onError(QAbstractSocket::SocketError err);
+    void onError();
+
+protected:
+    void run() override;
+    virtual bool sendCmd();
+    virtual bool recv();
+    virtual bool dumpLog();
+    virtual void sleepThread(unsigned long ms);
+    virtual bool checkBuf();
+    virtual QString *getBuffer();
+
+private slots:
+    void deliverResponse(quint8 id, quint16 mode);
+    void deliverLog(int index);
+    void deliverError();
+
+private:
+    void handOverLog(QString *s);
+    int poolIndex(const QString *s) const;
+    // Parses what is left in the socket after the module closed the connection.
+    void drainAfterRemoteClose();
+    // Whether a wait for the window may go on: not while a stop is asked for (or, while
+    // draining after a remote close, not once the window asked to stop).
+    bool keepWaiting();
+
+    QObject *owner;
+    QString host;
+    quint16 port;
+    QTcpSocket *socket = nullptr;
+    QByteArray mailbox;
+    QByteArray rxBuffer;
+    QString errorText;
+    int errorCode = 0;
+    QAtomicInt stopRequested{0};
+    QAtomicInt connectedFlag{0};
+    QAtomicInt userStop{0};
+    bool draining = false;
+    int logThreshold = 131072;
+    int readMax = 1024;
+    unsigned long sleepMs = 40;
+    qint64 readBufferKB = 8;
+    quint8 idLow = 128;
+    quint8 idHigh = 255;
+    QList<QString> logPool;
+    QMutex queueMutex;
+    QVector<TarnixCmd *> queue;
+
+    QAtomicInt mailboxLent{0};
+    QAtomicInt poolLent[PoolSize];
+    QMutex errorMutex;
+    bool errorSignalled = false;
+    bool remoteClosed = false;
+};
