@@ -1,0 +1,3 @@
+#include "programhost.h"
+
+ProgramHost::~ProgramHost() = default;
