@@ -100,7 +100,7 @@ int check(int dataMode, const QString &text)
 
 void removeZeros(QString &text)
 {
-    const qsizetype dot = text.indexOf(QLatin1Char('.'));
+    const qsizetype dot = text.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return;
     qsizetype end = text.size();

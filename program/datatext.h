@@ -33,7 +33,7 @@ int checkD16(const QString &text);
 int checkD32(const QString &text);
 int check(int dataMode, const QString &text);
 
-// Trims a fixed-point text: trailing zeros after the ".", then a "." left last.
+// Trims a fixed-point text: trailing zeros after the (last) ".", then a "." left last.
 // A text without "." is left unchanged.
 void removeZeros(QString &text);
 

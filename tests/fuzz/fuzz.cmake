@@ -1,0 +1,36 @@
+# Fuzz targets of the program model. Each is always built as a replay test over its seed
+# corpus (corpus/<target>/); with TARNIX_FUZZ=ON (configure with CC=clang CXX=clang++) it is
+# also built as a libFuzzer executable of the same name as the target.
+set(TARNIX_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+if(TARNIX_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "TARNIX_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+endif()
+
+function(tarnix_add_fuzz_target target replay_test)
+    tarnix_add_test(${replay_test}
+        SOURCES ${TARNIX_FUZZ_DIR}/${target}.cpp ${TARNIX_FUZZ_DIR}/replay.cpp ${TARNIX_FUZZ_DIR}/fuzzcheck.h
+        LIBS tarnix_program)
+    target_include_directories(${replay_test} PRIVATE ${TARNIX_FUZZ_DIR})
+    target_compile_definitions(${replay_test} PRIVATE TARNIX_FUZZ_CORPUS="${TARNIX_FUZZ_DIR}/corpus/${target}")
+
+    if(TARNIX_FUZZ)
+        # The code under test is compiled into the fuzzer so that it carries coverage.
+        get_target_property(program_dir tarnix_program SOURCE_DIR)
+        get_target_property(program_sources tarnix_program SOURCES)
+        list(FILTER program_sources INCLUDE REGEX "\\.cpp$")
+        list(TRANSFORM program_sources PREPEND "${program_dir}/")
+        add_executable(${target} ${TARNIX_FUZZ_DIR}/${target}.cpp ${program_sources}
+            ${PROJECT_SOURCE_DIR}/transport/modeword.cpp)
+        set_target_properties(${target} PROPERTIES AUTOMOC OFF AUTOUIC OFF)
+        target_include_directories(${target} PRIVATE ${TARNIX_FUZZ_DIR} ${program_dir}
+            ${PROJECT_SOURCE_DIR}/transport)
+        target_compile_options(${target} PRIVATE
+            -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+        target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+        target_link_libraries(${target} PRIVATE Qt6::Core tarnix_options)
+    endif()
+endfunction()
+
+tarnix_add_fuzz_target(fuzz_records tst_program_fuzzreplay)
+tarnix_add_fuzz_target(fuzz_datatext tst_datatext_fuzzreplay)

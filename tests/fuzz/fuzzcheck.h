@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+// A property of the code under test that must hold for every input: a violation aborts,
+// which the fuzzer reports as a crash and the replay test as a failure.
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: property violated: %s\n", __FILE__, __LINE__,        \
+                         #condition);                                                          \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (false)
