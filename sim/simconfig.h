@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+// VME address modes as they appear in bits 9..8 of the mode word.
+enum SimAddressMode { SimA16 = 0, SimA24 = 1, SimA32 = 2 };
+
+// An inclusive address range.
+struct SimRange
+{
+    quint32 first = 0;
+    quint32 last = 0;
+    bool overlaps(quint64 start, quint64 size) const
+    {
+        return size > 0 && start <= last && start + size - 1 >= first;
+    }
+};
+
+// A VME range where no slave answers: accesses touching it end with the VME error bit.
+struct SimUnmapped
+{
+    int addressMode = SimA32;
+    SimRange range;
+};
+
+// Fault injection, switchable at run time.
+struct SimFaults
+{
+    // RBCP channel
+    double rbcpDropFraction = 0.0; // share of replies that are lost (the request is still carried out)
+    quint32 rbcpDropSeed = 1;      // seed of the drop decisions, so a run can be repeated
+    int rbcpDelayMs = 0;           // every reply leaves this much later
+    bool rbcpStaleId = false;      // each reply is preceded by a copy with the previous request's ID
+    QVector<SimRange> rbcpBusErrors; // register accesses touching these answer with the bus error flag
+
+    // TCP channel, counted per connection from its first packet (1-based); 0 switches off
+    qint64 tcpCorruptCrcPacket = 0;  // this packet leaves with a wrong header CRC
+    qint64 tcpCloseAfterPackets = 0; // the connection is closed once this many packets were sent
+    bool tcpByteAtATime = false;     // every packet trickles out one byte per write
+    int tcpByteIntervalMs = 1;       // pause between the trickled bytes
+};
+
+// A burst of reports, as a running program would send them.
+struct SimReportSpec
+{
+    quint8 id = 5;           // outside the default interactive range 128..255
+    quint16 flowId = 0;      // 12 bits
+    bool polling = true;     // bit 28 of the length word
+    quint8 level = 0;        // priority level, 3 bits
+    quint32 address = 0;
+    int addressMode = SimA32;
+    bool withData = true;    // a "Read" report with data, or a "Read(No Echo)" bare header
+    int items = 1;           // data size in D32 items (1..63); item 0 of report k holds k
+    qint64 count = 1;        // reports to send; 0 = until stopped
+    int rate = 0;            // reports per second; 0 = as fast as the socket takes them
+};
+
+struct SimConfig
+{
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost); // both channels listen here
+    quint16 tcpPort = 24;
+    quint16 udpPort = 4660;
+
+    quint32 version = 0x01020AFF;           // register 0
+    QByteArray mac = QByteArray::fromHex("001A2B3C4D5E");
+    quint32 settingsIp = 0x7F000001;        // IPv4 address in the settings block
+    quint8 flags = 0x04;                    // settings block byte 0: keep-alive on
+    quint16 closeTimeout = 5;               // live TCP close time-out register
+    quint32 interruptVector = 0;            // what an interrupt acknowledge returns
+
+    QVector<SimUnmapped> unmapped;
+    SimFaults faults;
+
+    bool reportsOnConnect = false;          // every new connection gets `reports`
+    SimReportSpec reports;
+
+    bool verbose = false;                   // log every command and register access to stderr
+};
+
+// Parses "first-last" or "first+size" (numbers in C notation: 0x.., 0.., decimal).
+bool parseSimRange(const QString &text, SimRange *range);
+// Parses "A16:first-last" (A16, A24 or A32).
+bool parseSimUnmapped(const QString &text, SimUnmapped *unmapped);
+// Parses a MAC address "00:1A:2B:3C:4D:5E" (or with '-' separators).
+bool parseSimMac(const QString &text, QByteArray *mac);

@@ -1,0 +1,190 @@
+#include "simoptions.h"
+
+#include <QCommandLineParser>
+#include <QHostAddress>
+
+#include <limits>
+#include <type_traits>
+
+namespace SimOptions {
+
+namespace {
+
+QList<QCommandLineOption> options()
+{
+    const auto opt = [](const QStringList &names, const QString &description,
+                        const QString &valueName = QString(), const QString &def = QString()) {
+        QCommandLineOption o(names, description, valueName, def);
+        return o;
+    };
+    const auto s = [](const char *text) { return QString::fromLatin1(text); };
+    return {
+        opt({s("address")}, s("Address both channels listen on (default 127.0.0.1)."), s("addr"), s("127.0.0.1")),
+        opt({s("tcp-port")}, s("TCP command channel port (default 24; 0 picks a free port)."), s("port"), s("24")),
+        opt({s("udp-port")}, s("RBCP (UDP) port (default 4660; 0 picks a free port)."), s("port"), s("4660")),
+        opt({s("version-register")}, s("Value of the 4-byte version register at 0 (default 0x01020AFF)."),
+            s("value"), s("0x01020AFF")),
+        opt({s("mac")}, s("MAC address in the settings block (default 00:1A:2B:3C:4D:5E)."), s("mac"),
+            s("00:1A:2B:3C:4D:5E")),
+        opt({s("ip")}, s("IPv4 address in the settings block (default: the listening address if IPv4, "
+                         "else 127.0.0.1). Stored only; the module never binds it."), s("a.b.c.d")),
+        opt({s("flags")}, s("Flags byte of the settings block (default 0x04: keep-alive on)."), s("value"),
+            s("0x04")),
+        opt({s("close-timeout")}, s("Value of the TCP close time-out register (default 5)."), s("value"), s("5")),
+        opt({s("interrupt-vector")}, s("Vector returned by an interrupt acknowledge (INTR) (default 0)."),
+            s("value"), s("0")),
+        opt({s("unmapped")}, s("VME range where no slave answers (VME error bit), e.g. A24:0x100000-0x1FFFFF "
+                               "or A32:0x8000+0x100. Repeatable."), s("mode:range")),
+        opt({s("drop")}, s("Fault: fraction (0..1) of RBCP replies that are lost; the request is still "
+                           "carried out."), s("fraction"), s("0")),
+        opt({s("seed")}, s("Fault: seed of the reply drop decisions (default 1)."), s("n"), s("1")),
+        opt({s("delay")}, s("Fault: send every RBCP reply this many milliseconds late."), s("ms"), s("0")),
+        opt({s("stale-id")}, s("Fault: precede every RBCP reply by a copy carrying the previous request's ID "
+                               "and inverted data.")),
+        opt({s("bus-error")}, s("Fault: RBCP accesses touching this register range answer with the bus error "
+                                "flag, e.g. 0x4-0x7. Repeatable."), s("range")),
+        opt({s("corrupt-crc")}, s("Fault: the Nth packet sent on each TCP connection (counting from 1) leaves "
+                                  "with a wrong header CRC."), s("n"), s("0")),
+        opt({s("close-after")}, s("Fault: close each TCP connection after N packets were sent."), s("n"), s("0")),
+        opt({s("byte-at-a-time")}, s("Fault: write every TCP packet one byte at a time, flushing between bytes.")),
+        opt({s("byte-interval")}, s("Pause between the bytes of --byte-at-a-time (default 1 ms)."), s("ms"),
+            s("1")),
+        opt({s("reports")}, s("Send this many reports to every client as it connects (0: until it "
+                              "disconnects). Report k carries k in its first data item."), s("count")),
+        opt({s("report-rate")}, s("Reports per second (default 0: as fast as the socket takes them)."), s("n"),
+            s("0")),
+        opt({s("report-id")}, s("ID of the reports (default 5)."), s("id"), s("5")),
+        opt({s("report-flow")}, s("Flow ID of the reports, 0..4095 (default 0)."), s("n"), s("0")),
+        opt({s("report-level")}, s("Priority level of the reports, 0..7 (default 0)."), s("n"), s("0")),
+        opt({s("report-interrupt")}, s("Mark reports as coming from an interrupt program (polling bit clear).")),
+        opt({s("report-address")}, s("VME address in the report headers (default 0)."), s("addr"), s("0")),
+        opt({s("report-items")}, s("Data size of a report in D32 items, 1..63 (default 1)."), s("n"), s("1")),
+        opt({s("report-no-data")}, s("Send reports as bare headers (Read(No Echo))."), QString()),
+        opt({s("v"), s("verbose")}, s("Log every command and register access to stderr.")),
+    };
+}
+
+bool number(const QString &text, quint64 max, quint64 *value)
+{
+    bool ok = false;
+    const quint64 v = text.trimmed().toULongLong(&ok, 0);
+    if (!ok || v > max)
+        return false;
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Software VME master module: answers the TCP command channel and RBCP register accesses "
+        "like the hardware, with VME memory, program memory and fault injection.\n"
+        "On start it prints one line: tarnix-sim listening: tcp=<addr>:<port> udp=<addr>:<port>"));
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions(options());
+    if (!parser.parse(arguments)) {
+        *text = parser.errorText();
+        return Outcome::Error;
+    }
+    if (parser.isSet(help)) {
+        *text = parser.helpText();
+        return Outcome::Help;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *text = QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+        return Outcome::Error;
+    }
+
+    SimConfig c;
+    QString bad;
+    const auto value = [&](const char *name) { return parser.value(QString::fromLatin1(name)); };
+    const auto num = [&](const char *name, quint64 max, auto *out) {
+        quint64 v = 0;
+        if (!number(value(name), max, &v)) {
+            if (bad.isEmpty())
+                bad = QStringLiteral("invalid value for --%1: %2").arg(QString::fromLatin1(name), value(name));
+            return;
+        }
+        *out = static_cast<std::remove_pointer_t<decltype(out)>>(v);
+    };
+
+    if (!c.address.setAddress(value("address")))
+        bad = QStringLiteral("invalid address: %1").arg(value("address"));
+    num("tcp-port", 0xFFFF, &c.tcpPort);
+    num("udp-port", 0xFFFF, &c.udpPort);
+    num("version-register", 0xFFFFFFFFu, &c.version);
+    if (!parseSimMac(value("mac"), &c.mac) && bad.isEmpty())
+        bad = QStringLiteral("invalid MAC address: %1").arg(value("mac"));
+    {
+        QHostAddress ip(QHostAddress::LocalHost);
+        if (parser.isSet(QStringLiteral("ip"))) {
+            if (!ip.setAddress(value("ip")) || ip.protocol() != QAbstractSocket::IPv4Protocol) {
+                if (bad.isEmpty())
+                    bad = QStringLiteral("invalid IPv4 address: %1").arg(value("ip"));
+            }
+        } else if (c.address.protocol() == QAbstractSocket::IPv4Protocol && !c.address.isEqual(QHostAddress::AnyIPv4)) {
+            ip = c.address;
+        }
+        c.settingsIp = ip.toIPv4Address();
+    }
+    num("flags", 0xFF, &c.flags);
+    num("close-timeout", 0xFFFF, &c.closeTimeout);
+    num("interrupt-vector", 0xFFFFFFFFu, &c.interruptVector);
+    for (const QString &u : parser.values(QStringLiteral("unmapped"))) {
+        SimUnmapped range;
+        if (!parseSimUnmapped(u, &range)) {
+            if (bad.isEmpty())
+                bad = QStringLiteral("invalid unmapped range: %1").arg(u);
+        } else {
+            c.unmapped.append(range);
+        }
+    }
+
+    bool ok = false;
+    c.faults.rbcpDropFraction = value("drop").toDouble(&ok);
+    if ((!ok || c.faults.rbcpDropFraction < 0.0 || c.faults.rbcpDropFraction > 1.0) && bad.isEmpty())
+        bad = QStringLiteral("invalid value for --drop: %1").arg(value("drop"));
+    num("seed", 0xFFFFFFFFu, &c.faults.rbcpDropSeed);
+    num("delay", 600000, &c.faults.rbcpDelayMs);
+    c.faults.rbcpStaleId = parser.isSet(QStringLiteral("stale-id"));
+    for (const QString &r : parser.values(QStringLiteral("bus-error"))) {
+        SimRange range;
+        if (!parseSimRange(r, &range)) {
+            if (bad.isEmpty())
+                bad = QStringLiteral("invalid bus error range: %1").arg(r);
+        } else {
+            c.faults.rbcpBusErrors.append(range);
+        }
+    }
+    num("corrupt-crc", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCorruptCrcPacket);
+    num("close-after", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCloseAfterPackets);
+    c.faults.tcpByteAtATime = parser.isSet(QStringLiteral("byte-at-a-time"));
+    num("byte-interval", 60000, &c.faults.tcpByteIntervalMs);
+
+    c.reportsOnConnect = parser.isSet(QStringLiteral("reports"));
+    if (c.reportsOnConnect)
+        num("reports", quint64(std::numeric_limits<qint64>::max()), &c.reports.count);
+    num("report-rate", 100000000, &c.reports.rate);
+    num("report-id", 0xFF, &c.reports.id);
+    num("report-flow", 0xFFF, &c.reports.flowId);
+    num("report-level", 7, &c.reports.level);
+    c.reports.polling = !parser.isSet(QStringLiteral("report-interrupt"));
+    num("report-address", 0xFFFFFFFFu, &c.reports.address);
+    num("report-items", 63, &c.reports.items);
+    if (c.reports.items < 1 && bad.isEmpty())
+        bad = QStringLiteral("invalid value for --report-items: %1").arg(value("report-items"));
+    c.reports.withData = !parser.isSet(QStringLiteral("report-no-data"));
+    c.verbose = parser.isSet(QStringLiteral("verbose"));
+
+    if (!bad.isEmpty()) {
+        *text = bad;
+        return Outcome::Error;
+    }
+    *config = c;
+    return Outcome::Run;
+}
+
+} // namespace SimOptions
