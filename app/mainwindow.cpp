@@ -84,12 +84,53 @@ void MainWindow::readVersionFile()
     }
 }
 
-int MainWindow::addressMode() const { return ui->tab_4->addressMode(); }
-int MainWindow::accessMode() const { return ui->tab_4->accessMode(); }
-int MainWindow::dataMode() const { return ui->tab_4->dataMode(); }
-int MainWindow::readWrite() const { return ui->tab_4->readWrite(); }
+int MainWindow::addressMode() { return ui->tab_4->addressMode(); }
+int MainWindow::accessMode() { return ui->tab_4->accessMode(); }
+int MainWindow::dataMode() { return ui->tab_4->dataMode(); }
+int MainWindow::readWrite() { return ui->tab_4->readWrite(); }
 
-bool MainWindow::checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) const
+bool MainWindow::checkID(unsigned char id)
+{
+    return checkInteractiveID(id, nullptr, nullptr) && !usedIDs.contains(id);
+}
+
+bool MainWindow::setID(unsigned char id, bool used)
+{
+    if (used) {
+        usedIDs.insert(id);
+        return true;
+    }
+    return usedIDs.remove(id);
+}
+
+bool MainWindow::getFreeID(unsigned char &id)
+{
+    // Search from where the last search ended; a candidate inside the interactive range jumps
+    // past its end. Every ID is looked at once at most.
+    unsigned char lo = 0, hi = 0;
+    checkInteractiveID(0, &lo, &hi);
+    const quint8 start = nextFreeID;
+    quint8 c = start;
+    int looked = 0; // a start inside the range is never come back to, so count as well
+    do {
+        id = c;
+        if (checkID(c)) {
+            nextFreeID = quint8(c + 1);
+            return true;
+        }
+        c = (c >= lo && c <= hi) ? quint8(hi + 1) : quint8(c + 1);
+    } while (c != start && ++looked < 256);
+    return false;
+}
+
+bool MainWindow::checkVectorID(int number)
+{
+    if (number >= 1 && number <= 256)
+        return usedVectors.contains(quint8(number - 1));
+    return false; // the program table does not hold programs yet
+}
+
+bool MainWindow::checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max)
 {
     const auto lo = static_cast<unsigned char>(ui->tab_4->minID());
     const auto hi = static_cast<unsigned char>(ui->tab_4->maxID());

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "programhost.h"
+
 #include <QColor>
 #include <QMainWindow>
+#include <QSet>
 #include <QString>
 
 class QTcpThread;
@@ -11,7 +14,7 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public ProgramHost
 {
     Q_OBJECT
 public:
@@ -19,13 +22,21 @@ public:
     ~MainWindow() override;
 
     // Current indices of the General tab's default combo boxes.
-    int addressMode() const;
-    int accessMode() const;
-    int dataMode() const;
-    int readWrite() const;
+    int addressMode() override;
+    int accessMode() override;
+    int dataMode() override;
+    int readWrite() override;
 
     // True when id lies outside the interactive ID range; the range ends are stored when asked.
-    bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) const;
+    bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override;
+
+    // Program IDs and vectors in use by the program table.
+    bool checkID(unsigned char id) override;
+    bool getFreeID(unsigned char &id) override;
+    bool setID(unsigned char id, bool used) override;
+    bool checkVectorID(int number) override;
+    bool pollingPresent() override { return polling; }
+    void setPollingPresent(bool present) override { polling = present; }
 
     bool isModified() const { return modified; }
     void setModified(bool on) { modified = on; }
@@ -73,4 +84,8 @@ private:
     int logBlocks = 512 * 1024;
     int readBufferKB = 8;
     bool modified = false;
+    QSet<quint8> usedIDs;
+    QSet<quint8> usedVectors;
+    quint8 nextFreeID = 0;
+    bool polling = false;
 };

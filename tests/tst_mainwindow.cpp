@@ -93,6 +93,7 @@ private slots:
     void reportsReachTheLog();
     void saveLog();
     void saveLogMissingDirectory();
+    void programIdBookkeeping();
 
 private:
     QString versionPath;
@@ -414,6 +415,24 @@ void TestMainWindow::saveLogMissingDirectory()
     QVERIFY2(box.text().startsWith(QLatin1Char('"') + path + QStringLiteral("\": Can't open file for writing\n")),
              qPrintable(box.text()));
     QVERIFY(box.text().endsWith(QLatin1Char('.')));
+}
+
+void TestMainWindow::programIdBookkeeping()
+{
+    Args a({"tarnix2-utility"});
+    MainWindow w(a.argc(), a.argv.data());
+    for (unsigned char id = 0; id < 127; ++id)
+        QVERIFY(w.setID(id, true));
+    unsigned char id = 0;
+    QVERIFY(w.getFreeID(id));
+    QCOMPARE(int(id), 127);
+    QVERIFY(!w.checkID(128)); // inside the interactive range
+    QVERIFY(w.setID(127, true));
+    QVERIFY(!w.getFreeID(id)); // from 128: skips the range, looks at 0..127 once, then gives up
+    QVERIFY(w.setID(127, false));
+    QVERIFY(!w.setID(127, false));
+    QVERIFY(w.getFreeID(id));
+    QCOMPARE(int(id), 127);
 }
 
 QTEST_MAIN(TestMainWindow)
