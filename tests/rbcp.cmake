@@ -1,2 +1,4 @@
-# RBCP client, the network core's settings block and the UDP worker.
+# RBCP client, the network core's settings block and the UDP worker: against a scripted UDP
+# peer (exact datagrams and broken replies) and against the software module.
 tarnix_add_test(tst_rbcp SOURCES tst_rbcp.cpp LIBS tarnix_rbcp)
+tarnix_add_test(tst_rbcp_sim SOURCES tst_rbcp_sim.cpp LIBS tarnix_rbcp tarnix_sim)
