@@ -157,6 +157,7 @@ bool SimConnection::sendPacket(QByteArray packet)
 {
     if (m_closing || packet.size() < SimWire::HeaderSize)
         return false;
+    refreshFaults();
     stampPacket(packet.data());
     output(packet);
     if (m_closeRequested)

@@ -92,6 +92,12 @@ void TarnixSim::stop()
     });
 }
 
+QVector<QPointer<SimConnection>> TarnixSim::connectionsSnapshot() const
+{
+    // A copy: closing a connection can remove it from the list while the caller walks it.
+    return m_connections;
+}
+
 void TarnixSim::onNewConnection()
 {
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
@@ -196,7 +202,7 @@ int TarnixSim::startReports(const SimReportSpec &spec)
 {
     return onOwnThread([this, spec]() {
         int n = 0;
-        for (const QPointer<SimConnection> &c : std::as_const(m_connections)) {
+        for (const QPointer<SimConnection> &c : connectionsSnapshot()) {
             if (c) {
                 c->startReports(spec);
                 ++n;
@@ -209,7 +215,7 @@ int TarnixSim::startReports(const SimReportSpec &spec)
 void TarnixSim::stopReports()
 {
     onOwnThread([this]() {
-        for (const QPointer<SimConnection> &c : std::as_const(m_connections)) {
+        for (const QPointer<SimConnection> &c : connectionsSnapshot()) {
             if (c)
                 c->stopReports();
         }
@@ -220,7 +226,7 @@ int TarnixSim::broadcastPacket(const QByteArray &packet)
 {
     return onOwnThread([this, packet]() {
         int n = 0;
-        for (const QPointer<SimConnection> &c : std::as_const(m_connections)) {
+        for (const QPointer<SimConnection> &c : connectionsSnapshot()) {
             if (c && c->sendPacket(packet))
                 ++n;
         }
@@ -231,7 +237,7 @@ int TarnixSim::broadcastPacket(const QByteArray &packet)
 void TarnixSim::closeConnections()
 {
     onOwnThread([this]() {
-        for (const QPointer<SimConnection> &c : std::as_const(m_connections)) {
+        for (const QPointer<SimConnection> &c : connectionsSnapshot()) {
             if (c)
                 c->close();
         }
@@ -242,7 +248,7 @@ qint64 TarnixSim::pendingOutputBytes() const
 {
     return onOwnThread([this]() {
         qint64 total = 0;
-        for (const QPointer<SimConnection> &c : std::as_const(m_connections)) {
+        for (const QPointer<SimConnection> &c : connectionsSnapshot()) {
             if (c)
                 total += c->pendingBytes();
         }

@@ -85,6 +85,7 @@ signals:
 
 private:
     void onNewConnection();
+    QVector<QPointer<SimConnection>> connectionsSnapshot() const;
     template <typename F>
     auto onOwnThread(F function) const -> decltype(function());
 
@@ -94,7 +95,7 @@ private:
     QVector<QPointer<SimConnection>> m_connections;
     std::atomic<int> m_connectionCount{0};
     bool m_started = false;
-    bool m_listening = false;
+    std::atomic<bool> m_listening{false};
     bool m_reportsOnConnect = false;
     SimReportSpec m_connectReports;
     QString m_error;

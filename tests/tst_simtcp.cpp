@@ -59,6 +59,7 @@ private slots:
     void corruptCrcOfNthPacket();
     void closeAfterPackets();
     void byteAtATime();
+    void packetFaultsCountReportsToo();
     void reportBurstArrivesInOrder_data();
     void reportBurstArrivesInOrder();
     void reportFloodStaysBoundedForSlowReader();
@@ -428,6 +429,28 @@ void TstSimTcp::byteAtATime()
     QVERIFY2(pieces > 1, qPrintable(QString::number(pieces)));
 }
 
+// The packet faults count every packet sent, reports built in bulk included.
+void TstSimTcp::packetFaultsCountReportsToo()
+{
+    SimFaults faults;
+    faults.tcpCorruptCrcPacket = 50;
+    faults.tcpCloseAfterPackets = 100;
+    sim()->setFaults(faults);
+    SimProbe::Tcp tcp;
+    QVERIFY(tcp.connectTo(port()));
+    QTRY_COMPARE(sim()->connectionCount(), 1);
+    SimReportSpec spec;
+    spec.count = 1000;
+    QCOMPARE(sim()->startReports(spec), 1);
+    const QByteArray stream = tcp.read(1000 * 16);
+    QCOMPARE(stream.size(), 100 * 16);
+    QVERIFY(tcp.waitClosed());
+    for (int k = 0; k < 100; ++k) {
+        QCOMPARE(SimWire::headerCrcOk(stream.constData() + 16 * k), k != 49);
+        QCOMPARE(SimWire::readBe32(stream.constData() + 16 * k + 12), quint32(k));
+    }
+}
+
 void TstSimTcp::reportBurstArrivesInOrder_data()
 {
     QTest::addColumn<bool>("withData");
@@ -535,6 +558,19 @@ void TstSimTcp::inProcessOnCallersEventLoop()
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(finished.first().first().toLongLong(), qint64(3));
     QTRY_COMPARE(client.bytesAvailable(), qint64(3 * 16));
+    client.readAll();
+
+    // What a program runner hands over reaches the client untouched.
+    const QByteArray report = SimProbe::command(0x1234, 0, 0x2A00, 0x11);
+    QCOMPARE(local.broadcastPacket(report), 1);
+    QTRY_COMPARE(client.bytesAvailable(), qint64(12));
+    QCOMPARE(client.readAll(), report);
+
+    QSignalSpy gone(&local, &TarnixSim::clientDisconnected);
+    local.closeConnections();
+    QTRY_COMPARE(gone.count(), 1);
+    QCOMPARE(local.connectionCount(), 0);
+    QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
 }
 
 QTEST_GUILESS_MAIN(TstSimTcp)
