@@ -340,6 +340,22 @@ public slots:
     void displayTcp(quint16 port) { events << QStringLiteral("tcp:%1").arg(port); }
 };
 
+// Deletes its worker in the error handler, as the General tab does.
+class DeletingOwner : public QObject
+{
+    Q_OBJECT
+public:
+    QPointer<QUdpThread> worker;
+    QString shown;
+
+public slots:
+    void displayError(QString *text)
+    {
+        shown = *text;
+        delete worker.data();
+    }
+};
+
 class TestRbcp : public QObject
 {
     Q_OBJECT
@@ -986,6 +1002,20 @@ private slots:
         QCoreApplication::processEvents();
         for (const QString &e : std::as_const(rec.events))
             QVERIFY2(!e.startsWith(QLatin1String("error:")), qPrintable(e));
+    }
+
+    // The General tab deletes the worker from inside its error handler, after showing the text.
+    void errorHandlerMayDeleteWorker()
+    {
+        FakePeer peer;
+        peer.setScript(faultScript(Fault::BusFlag));
+        DeletingOwner owner;
+        owner.worker = new QUdpThread(&owner);
+        owner.worker->SetIpAddress(QHostAddress(QHostAddress::LocalHost), peer.port());
+        owner.worker->setCmd(QUdpThread::CmdSetFlag);
+        owner.worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!owner.worker, 5000);
+        QCOMPARE(owner.shown, QStringLiteral("write address: 0x00000004\nlength: 1\n\nQRbcp: Bus Error"));
     }
 
     // An IPv6 module address that nothing answers from ends in the time-out text, whether a
