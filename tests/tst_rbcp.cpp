@@ -448,21 +448,6 @@ private slots:
         QCOMPARE(seen, blocks);
     }
 
-    void idsWrapAfter127()
-    {
-        FakePeer peer;
-        QRbcp client;
-        aim(client, peer);
-        char byte;
-        for (int i = 0; i < 130; ++i)
-            QCOMPARE(client.Read(0x10, &byte), 1);
-        QList<int> ids;
-        for (const QByteArray &r : peer.requests())
-            ids << uchar(r[2]);
-        QCOMPARE(ids.size(), 130);
-        QCOMPARE(ids.mid(125), (QList<int>{126, 127, 0, 1, 2}));
-    }
-
     // ---- replies that are late, lost, broken or flagged
 
     void replies_data()
