@@ -82,6 +82,8 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
     parser.setApplicationDescription(QStringLiteral(
         "Software VME master module: answers the TCP command channel and RBCP register accesses "
         "like the hardware, with VME memory, program memory and fault injection.\n"
+        "RBCP datagrams shorter than 8 bytes get no reply; an unknown version or command byte, a length "
+        "of 0 or a write short of its data gets a bus error reply.\n"
         "On start it prints one line: tarnix-sim listening: tcp=<addr>:<port> udp=<addr>:<port>"));
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions(options());

@@ -26,8 +26,7 @@ public:
     static constexpr quint8 FlagAck = 0x08;
     static constexpr quint8 FlagBusError = 0x01;
 
-    // The reply to one request datagram, or an empty array when none is due. Exposed so the
-    // decoding can be tested without a socket.
+    // Carries out one request datagram and returns its reply, or an empty array when none is due.
     QByteArray reply(const QByteArray &request);
 
 private:
