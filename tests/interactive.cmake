@@ -2,3 +2,4 @@
 # against the software module.
 tarnix_add_test(tst_hexlayout SOURCES tst_hexlayout.cpp LIBS tarnix_interactive)
 tarnix_add_test(tst_interactive SOURCES tst_interactive.cpp LIBS tarnix_interactive)
+tarnix_add_test(tst_interactive_sim SOURCES tst_interactive_sim.cpp LIBS tarnix_app tarnix_sim)
