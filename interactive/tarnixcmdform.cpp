@@ -297,7 +297,15 @@ void TarnixCmdForm::on_open_clicked()
                              QMessageBox::Ok);
         return;
     }
-    const QByteArray bytes = file.readAll();
+    // Read one byte past the limit, so that neither a huge file nor a device without a size is
+    // read whole before it is refused.
+    const QByteArray bytes = file.read(MaxFileBytes + 1);
+    if (bytes.size() > MaxFileBytes) {
+        QMessageBox::warning(this, QCoreApplication::applicationName(),
+                             QStringLiteral("Cannot load file: it holds more than %1 bytes.").arg(MaxFileBytes),
+                             QMessageBox::Ok);
+        return;
+    }
     if (bytes.isEmpty())
         return;
     echoData.clear();

@@ -20,6 +20,10 @@ class TarnixCmdForm : public QWidget
 {
     Q_OBJECT
 public:
+    // Largest data file that is loaded: laying out a megabyte already keeps the window busy for
+    // about a third of a second, and a command carries at most 255 bytes.
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+
     explicit TarnixCmdForm(QWidget *parent = nullptr);
     ~TarnixCmdForm() override;
 

@@ -193,6 +193,8 @@ private slots:
     void echoDisplay();
     void saveAndLoad();
     void loadErrors();
+    void loadTooLarge_data();
+    void loadTooLarge();
     void saveErrors();
 
 private:
@@ -759,6 +761,34 @@ void TestInteractive::loadErrors()
     QCOMPARE(box.title, QCoreApplication::applicationName());
     QCOMPARE(box.text, QStringLiteral("Cannot open file for reading: %1.").arg(probe.errorString()));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(t.text(), QStringLiteral("01 02"));
+}
+
+void TestInteractive::loadTooLarge_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("one byte over") << TarnixCmdForm::MaxFileBytes + 1;
+    QTest::newRow("a gigabyte (sparse)") << (qint64(1) << 30);
+}
+
+void TestInteractive::loadTooLarge()
+{
+    QFETCH(qint64, size);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("huge.bin"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(size));
+    }
+    Tab t;
+    t.setText(QStringLiteral("01 02"));
+    answerFileDialog(path);
+    BoxCatcher box;
+    t.w<QPushButton>("open")->click();
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QCoreApplication::applicationName());
+    QCOMPARE(box.text, QStringLiteral("Cannot load file: it holds more than 1048576 bytes."));
     QCOMPARE(t.text(), QStringLiteral("01 02"));
 }
 
