@@ -109,7 +109,7 @@ QByteArray bytes(const char *hex)
 // Answers the next file dialog with a path (and its overwrite question with Yes).
 void answerFileDialog(const QString &path)
 {
-    auto *timer = new QTimer;
+    auto *timer = new QTimer(qApp); // a box may outlive the test: the application cleans up
     timer->setInterval(10);
     auto answered = std::make_shared<bool>(false);
     QElapsedTimer t;
