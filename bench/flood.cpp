@@ -1,0 +1,208 @@
+// End to end: the software module floods reports over loopback into the running window
+// (offscreen). Reports that reach the log per second, the longest stall of the window's event
+// loop, and peak memory; beside it, in the same run, the rate at which a bare QPlainTextEdit with
+// the same block limit absorbs the same text, which is the most the log can reach.
+//
+//   bench_flood [reports] [-s pause] [-l log size]        (the window's own options after the count)
+#include "mainwindow.h"
+#include "packet.h"
+#include "reporttext.h"
+#include "tarnixsim.h"
+#include "tcpthread.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+qint64 peakRssKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray s = f.readAll();
+    const int i = s.indexOf("VmHWM:");
+    return i < 0 ? -1 : s.mid(i + 6, s.indexOf('\n', i) - i - 6).trimmed().split(' ').first().toLongLong();
+}
+
+bool spinUntil(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// The longest gap between ticks of a 5 ms timer on the window's thread, less the 5 ms.
+struct StallMeter
+{
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 worst = 0;
+    StallMeter()
+    {
+        timer.setInterval(5);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.elapsed();
+            worst = qMax(worst, now - last - 5);
+            last = now;
+        });
+        clock.start();
+        timer.start();
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 reports = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1000000;
+
+    TarnixSimThread simThread;
+    SimConfig config;
+    config.tcpPort = 0;
+    config.udpPort = 0;
+    if (!simThread.startSim(config)) {
+        std::fprintf(stderr, "module: %s\n", qPrintable(simThread.errorString()));
+        return 1;
+    }
+
+    QList<QByteArray> words{"tarnix2-utility", "-a", "127.0.0.1"};
+    for (int i = 2; i < argc; ++i)
+        words << argv[i];
+    QVector<char *> args;
+    for (QByteArray &w : words)
+        args << w.data();
+    args << nullptr;
+    MainWindow w(int(words.size()), args.data());
+    w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(QString::number(simThread.sim()->tcpPort()));
+    w.show();
+    auto *log = w.findChild<QPlainTextEdit *>(QStringLiteral("log"));
+
+    w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
+    if (!spinUntil([&] { return w.statusBar()->currentMessage() == QLatin1String("connected"); }, 5000) ||
+        !spinUntil([&] { return simThread.sim()->connectionCount() == 1; }, 5000)) {
+        std::fprintf(stderr, "no connection\n");
+        return 1;
+    }
+
+    // Every report's text has the same length, so the characters that reach the document count them.
+    QString one;
+    {
+        kelvo_vme_master_header h;
+        h.address = 0;
+        h.length = 0x10000004;
+        h.mode = 0x0A00;
+        h.id = 5;
+        const char d[4] = {0, 0, 0, 0};
+        ReportText::appendReport(h, d, 4, one);
+    }
+    const qint64 perReport = one.size();
+    qint64 added = 0, appends = 0;
+    QObject::connect(log->document(), &QTextDocument::contentsChange, [&](int, int, int charsAdded) {
+        if (charsAdded > 0) {
+            added += charsAdded;
+            ++appends;
+        }
+    });
+
+    // The operator watches the log while it fills.
+    w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(w.findChild<QWidget *>(QStringLiteral("tab_3")));
+    StallMeter stall;
+    SimReportSpec spec;
+    spec.count = reports;
+    QElapsedTimer t;
+    t.start();
+    simThread.sim()->startReports(spec);
+    // The first append into the empty log adds no block separator, every later one adds one.
+    auto arrived = [&] { return (added - qMax<qint64>(0, appends - 1)) / perReport; };
+    // Generous: the default pause lets about 1600 reports a second through.
+    const bool all = spinUntil([&] { return arrived() >= reports; }, int(qMin<qint64>(60000 + reports * 2, 1800000)));
+    const double secs = t.nsecsElapsed() / 1e9;
+    const qint64 got = arrived();
+    const qint64 worstStall = stall.worst;
+
+    // The tail that the log keeps must be the last reports, consecutive and in order.
+    static const QRegularExpression row(
+        QStringLiteral("^\\[0x00000000\\]:([0-9a-f]{2}) ([0-9a-f]{2}) ([0-9a-f]{2}) ([0-9a-f]{2}) $"));
+    qint64 previous = -1, kept = 0;
+    bool ordered = true;
+    for (QTextBlock b = log->document()->begin(); b.isValid(); b = b.next()) {
+        const auto m = row.match(b.text());
+        if (!m.hasMatch())
+            continue;
+        const qint64 k = QString(m.captured(1) + m.captured(2) + m.captured(3) + m.captured(4)).toLongLong(nullptr, 16);
+        if (previous >= 0 && k != previous + 1)
+            ordered = false;
+        previous = k;
+        ++kept;
+    }
+    const bool tailOk = ordered && previous == reports - 1;
+    const int blocks = log->document()->blockCount();
+    const int limit = log->maximumBlockCount();
+
+    // The ceiling: a bare QPlainTextEdit with the same limit appending the same text in the same batches.
+    // It gets the log's font, size and read-only state, so that it lays out the same lines.
+    QPlainTextEdit bare;
+    bare.setMaximumBlockCount(limit);
+    bare.setReadOnly(true);
+    bare.setFont(log->font());
+    bare.resize(log->size());
+    bare.show();
+    const qint64 perBatch = qMax<qint64>(1, appends ? got / appends : 1);
+    QString batch;
+    for (qint64 i = 0; i < perBatch; ++i)
+        batch += one;
+    const qint64 bareReports = qMin<qint64>(reports, 400000);
+    stall.worst = 0;
+    stall.last = stall.clock.elapsed();
+    QElapsedTimer tb;
+    tb.start();
+    for (qint64 done = 0; done < bareReports; done += perBatch) {
+        bare.appendPlainText(batch);
+        QCoreApplication::processEvents();
+    }
+    const double bareSecs = tb.nsecsElapsed() / 1e9;
+    const double bareRate = bareReports / bareSecs;
+    const qint64 bareStall = stall.worst;
+
+    const char *pause = "40 (default)";
+    for (int i = 2; i + 1 < argc; ++i)
+        if (QByteArray(argv[i]) == "-s")
+            pause = argv[i + 1];
+    std::printf("pause -s %s, log limit %d blocks, %lld reports sent\n", pause, limit,
+                static_cast<long long>(reports));
+    std::printf("reached the log:   %lld reports in %.2f s = %.0f reports/s (%s)\n", static_cast<long long>(got),
+                secs, got / secs, all ? "all" : "TIMED OUT");
+    std::printf("log tail:          %lld reports kept, %s, %d blocks\n", static_cast<long long>(kept),
+                tailOk ? "consecutive and ending with the last report" : "NOT IN ORDER", blocks);
+    std::printf("longest stall of the window's event loop: %lld ms\n", static_cast<long long>(worstStall));
+    std::printf("bare QPlainTextEdit, same limit and batches of %lld reports: %.0f reports/s, longest stall %lld ms\n",
+                static_cast<long long>(perBatch), bareRate, static_cast<long long>(bareStall));
+    std::printf("log rate / bare widget rate: %.0f %%\n", 100.0 * (got / secs) / bareRate);
+    std::printf("peak memory (VmHWM): %lld MiB\n", peakRssKiB() / 1024);
+    w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
+    simThread.stopSim();
+    return all && tailOk ? 0 : 2;
+}
