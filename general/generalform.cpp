@@ -92,10 +92,118 @@ void GeneralForm::on_maxID_editingFinished()
     ui->minID->setMaximum(ui->maxID->value());
 }
 
-void GeneralForm::on_read_clicked() {}
-void GeneralForm::on_write_clicked() {}
-void GeneralForm::displayInfo(QString *) {}
-void GeneralForm::displayError(QString *) {}
+void GeneralForm::setRbcpTiming(int waitSlices, int retries)
+{
+    rbcpWaitSlices = waitSlices;
+    rbcpRetries = retries;
+}
+
+QUdpThread *GeneralForm::newWorker()
+{
+    auto *worker = new QUdpThread(this);
+    if (rbcpWaitSlices > 0)
+        worker->SetWaitCount(rbcpWaitSlices);
+    if (rbcpRetries > 0)
+        worker->SetRetry(rbcpRetries);
+    return worker;
+}
+
+void GeneralForm::setJobRunning()
+{
+    emit setUdp(nullptr);
+    emit setTabEnabled(false);
+    ui->read->setEnabled(false);
+    ui->write->setEnabled(false);
+}
+
+void GeneralForm::on_read_clicked()
+{
+    // A job of the worker still running (a download that borrowed it) would swallow this one.
+    if (udpThread && udpThread->isRunning())
+        return;
+    bool ok = false;
+    const uint port = ui->udp->text().toUInt(&ok, 10);
+    if (!ok || port < 1 || port > 65535) {
+        warn(QStringLiteral("Invalid UDP Port Number: %1").arg(ui->udp->text()) +
+             QStringLiteral("\nThe port has to be a value from 1 to ") + QStringLiteral("65535"));
+        return;
+    }
+    QHostAddress host;
+    if (!host.setAddress(ui->address->text())) {
+        warn(QStringLiteral("Invalid IP Address: ") + ui->address->text());
+        return;
+    }
+
+    ui->textEdit->clear();
+    ui->connect->setEnabled(false);
+    setJobRunning();
+
+    if (udpThread) {
+        if (!udpThread->SetIpAddress(host, quint16(port))) {
+            udpThread->setCmd(QUdpThread::CmdReadInfo);
+            udpThread->start();
+            return;
+        }
+        delete udpThread;
+        udpThread = nullptr;
+    }
+    udpThread = newWorker();
+    udpThread->SetIpAddress(host, quint16(port));
+    udpThread->setCmd(QUdpThread::CmdReadInfo);
+    udpThread->start();
+}
+
+void GeneralForm::on_write_clicked()
+{
+    if (!udpThread || udpThread->isRunning())
+        return;
+    QHostAddress newAddress;
+    if (!newAddress.setAddress(ui->newAddr->text()) || newAddress.protocol() != QAbstractSocket::IPv4Protocol ||
+        newAddress == QHostAddress(QHostAddress::AnyIPv4)) {
+        warn(QStringLiteral("%1 is an invalid address.").arg(ui->newAddr->text()));
+        return;
+    }
+    bool ok = false;
+    const quint16 tcp = ui->newTcp->text().toUShort(&ok, 10);
+    if (!ok) {
+        warn(QStringLiteral("%1 is an invalid port number.").arg(ui->newTcp->text()));
+        return;
+    }
+    const quint16 udp = ui->newUdp->text().toUShort(&ok, 10);
+    if (!ok) {
+        warn(QStringLiteral("%1 is an invalid port number.").arg(ui->newUdp->text()));
+        return;
+    }
+    setJobRunning();
+    udpThread->setNewAddress(newAddress.toIPv4Address(), tcp, udp);
+    udpThread->start();
+}
+
+void GeneralForm::displayInfo(QString *text)
+{
+    ui->read->setEnabled(true);
+    ui->write->setEnabled(true);
+    ui->textEdit->setPlainText(*text);
+    ui->connect->setEnabled(true);
+    emit setUdp(udpThread);
+    emit setTabEnabled(true);
+}
+
+void GeneralForm::displayError(QString *text)
+{
+    // The text lives in the worker: show it before the worker goes.
+    emit displayUdpError(text);
+    delete udpThread;
+    udpThread = nullptr;
+    emit setUdp(nullptr);
+    emit setTabEnabled(true);
+    ui->read->setEnabled(true);
+    ui->write->setEnabled(false);
+    ui->connect->setEnabled(true);
+    setConnect(true);
+    ui->textEdit->clear();
+}
+
 void GeneralForm::displayTcp(quint16) {}
 
 void GeneralForm::setParam(int argc, char **argv)

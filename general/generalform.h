@@ -36,6 +36,10 @@ public:
     int sleepTime = 40;
 
     Ui::GeneralForm *form() const { return ui; }
+    QUdpThread *worker() const { return udpThread; }
+    // Reply wait (100 ms slices) and retries for the RBCP workers this tab creates from now on;
+    // zero keeps the client's own defaults.
+    void setRbcpTiming(int waitSlices, int retries);
 
 signals:
     void connectTcp(QString addr, quint16 port);
@@ -56,9 +60,13 @@ public slots:
 
 private:
     void warn(const QString &text);
+    QUdpThread *newWorker();
+    void setJobRunning();
 
     Ui::GeneralForm *ui;
     QUdpThread *udpThread = nullptr;
     QString targetAddress;
     bool offerConnect = true;
+    int rbcpWaitSlices = 0;
+    int rbcpRetries = 0;
 };
