@@ -6,13 +6,17 @@
 #include "tcpthread.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCommandLineParser>
+#include <QGroupBox>
 #include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QTextStream>
 #include <QThread>
 
@@ -40,6 +44,20 @@ int fail(const QString &text)
     return 1;
 }
 
+template <typename T> T *child(QObject *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+bool savePicture(QWidget &w, const QString &file)
+{
+    waitUntil([] { return false; }, 200); // let the window lay itself out
+    if (!w.grab().save(file))
+        return false;
+    out << "window picture saved to " << file << Qt::endl;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -53,9 +71,13 @@ int main(int argc, char *argv[])
                                      QStringLiteral("port"), QStringLiteral("24"));
     const QCommandLineOption udpPort(QStringLiteral("udp-port"), QStringLiteral("Module's UDP (RBCP) port."),
                                      QStringLiteral("port"), QStringLiteral("4660"));
-    const QCommandLineOption shot(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window."),
+    const QCommandLineOption shot(QStringLiteral("screenshot"),
+                                  QStringLiteral("Save a picture of the window showing the Interactive Mode tab."),
                                   QStringLiteral("file"));
-    parser.addOptions({tcpPort, udpPort, shot});
+    const QCommandLineOption settingsShot(QStringLiteral("settings-screenshot"),
+                                          QStringLiteral("Save a picture of the General tab with the module's settings."),
+                                          QStringLiteral("file"));
+    parser.addOptions({tcpPort, udpPort, shot, settingsShot});
     parser.process(app);
 
     QByteArray prog("tarnix2-utility"), a("-a"), addr("127.0.0.1");
@@ -64,6 +86,18 @@ int main(int argc, char *argv[])
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(parser.value(tcpPort));
     w.findChild<QLineEdit *>(QStringLiteral("udp"))->setText(parser.value(udpPort));
     w.show();
+
+    // The General tab's Read: the module's network settings and logic version over RBCP.
+    out << "tarnix2-demo: reading the module's settings over RBCP at 127.0.0.1, UDP port " << parser.value(udpPort)
+        << Qt::endl;
+    auto *readSettings = child<QPushButton>(&w, "read");
+    readSettings->click();
+    if (!waitUntil([&] { return readSettings->isEnabled(); }, 15000) ||
+        child<QTextEdit>(&w, "textEdit")->toPlainText().isEmpty())
+        return fail(QStringLiteral("the module's settings could not be read"));
+    out << "General tab, module settings:\n" << child<QTextEdit>(&w, "textEdit")->toPlainText() << Qt::endl;
+    if (parser.isSet(settingsShot) && !savePicture(w, parser.value(settingsShot)))
+        return fail(QStringLiteral("cannot write %1").arg(parser.value(settingsShot)));
 
     out << "tarnix2-demo: connecting to the module at 127.0.0.1, TCP port " << parser.value(tcpPort) << Qt::endl;
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
@@ -94,14 +128,41 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("the module did not answer"));
     out << "received-data log:\n" << log->toPlainText() << Qt::endl;
 
+    // The Interactive Mode tab as an operator uses it: four D32 items written to A32 0x00001000
+    // with the echo shown, then read back with their addresses.
     auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-    tabs->setCurrentIndex(2);
-    if (parser.isSet(shot)) {
-        waitUntil([] { return false; }, 200); // let the window lay itself out
-        if (!w.grab().save(parser.value(shot)))
-            return fail(QStringLiteral("cannot write %1").arg(parser.value(shot)));
-        out << "window picture saved to " << parser.value(shot) << Qt::endl;
-    }
+    tabs->setCurrentIndex(3);
+    child<QComboBox>(&w, "adrm")->setCurrentIndex(2); // A32
+    child<QComboBox>(&w, "datm")->setCurrentIndex(2); // D32
+    child<QLineEdit>(&w, "addrEdit")->setText(QStringLiteral("0x2000"));
+    child<QLineEdit>(&w, "lenEdit")->setText(QStringLiteral("4"));
+    auto *data = child<QTextEdit>(&w, "dataText");
+    data->setPlainText(QStringLiteral("DEADBEEF 00000001 CAFEF00D 12345678"));
+    auto *group = child<QGroupBox>(&w, "groupRW");
+    auto *echo = child<QCheckBox>(&w, "echoCheck");
+    auto *showEcho = child<QCheckBox>(&w, "dispEcho");
+    auto *showAddress = child<QCheckBox>(&w, "dispAdr");
+    if (!echo->isChecked())
+        echo->click();
+    if (!showEcho->isChecked())
+        showEcho->click();
+    out << "Interactive Mode: write DEADBEEF 00000001 CAFEF00D 12345678 (D32) to A32 0x00002000 with echo"
+        << Qt::endl;
+    child<QPushButton>(&w, "writeButton")->click();
+    if (!waitUntil([&] { return group->isEnabled(); }, 5000))
+        return fail(QStringLiteral("the write was not answered"));
+    out << "data shown:\n" << data->toPlainText() << Qt::endl;
+    if (showEcho->isChecked())
+        showEcho->click();
+    if (!showAddress->isChecked())
+        showAddress->click();
+    out << "Interactive Mode: read 4 D32 items from A32 0x00002000" << Qt::endl;
+    child<QPushButton>(&w, "readButton")->click();
+    if (!waitUntil([&] { return group->isEnabled(); }, 5000))
+        return fail(QStringLiteral("the read was not answered"));
+    out << "data shown:\n" << data->toPlainText() << Qt::endl;
+    if (parser.isSet(shot) && !savePicture(w, parser.value(shot)))
+        return fail(QStringLiteral("cannot write %1").arg(parser.value(shot)));
 
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
     waitUntil([&] { return w.statusBar()->currentMessage() == QLatin1String("disconnected"); }, 5000);

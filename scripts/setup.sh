@@ -7,7 +7,7 @@ PACKAGES=(
     cmake make g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-wqy-microhei
     "$@"
 )
 
