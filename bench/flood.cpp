@@ -3,7 +3,10 @@
 // loop, and peak memory; beside it, in the same run, the rate at which a bare QPlainTextEdit with
 // the same block limit absorbs the same text, which is the most the log can reach.
 //
-//   bench_flood [reports] [-s pause] [-l log size]        (the window's own options after the count)
+//   bench_flood [reports] [-s pause] [-l log size] [--log-hidden]
+//       (the window's own options after the count; --log-hidden keeps the log's page behind the
+//        Interactive Mode page, and the bare widget's behind another)
+#include "benchsupport.h"
 #include "mainwindow.h"
 #include "packet.h"
 #include "reporttext.h"
@@ -27,52 +30,6 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
-
-qint64 peakRssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray s = f.readAll();
-    const int i = s.indexOf("VmHWM:");
-    return i < 0 ? -1 : s.mid(i + 6, s.indexOf('\n', i) - i - 6).trimmed().split(' ').first().toLongLong();
-}
-
-bool spinUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// The longest gap between ticks of a 5 ms timer on the window's thread, less the 5 ms.
-struct StallMeter
-{
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 worst = 0;
-    StallMeter()
-    {
-        timer.setInterval(5);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 now = clock.elapsed();
-            worst = qMax(worst, now - last - 5);
-            last = now;
-        });
-        clock.start();
-        timer.start();
-    }
-};
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -90,7 +47,8 @@ int main(int argc, char **argv)
 
     QList<QByteArray> words{"tarnix2-utility", "-a", "127.0.0.1"};
     for (int i = 2; i < argc; ++i)
-        words << argv[i];
+        if (QByteArray(argv[i]) != "--log-hidden")
+            words << argv[i];
     QVector<char *> args;
     for (QByteArray &w : words)
         args << w.data();
@@ -128,8 +86,12 @@ int main(int argc, char **argv)
     });
 
     // The operator watches the log while it fills.
-    w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(w.findChild<QWidget *>(QStringLiteral("tab_3")));
+    // (--log-hidden: the Interactive Mode page stays in front, the log's page is never shown.)
+    const bool logHidden = QCoreApplication::arguments().contains(QStringLiteral("--log-hidden"));
+    if (!logHidden)
+        w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(w.findChild<QWidget *>(QStringLiteral("tab_3")));
     StallMeter stall;
+    stall.start();
     SimReportSpec spec;
     spec.count = reports;
     QElapsedTimer t;
@@ -141,7 +103,7 @@ int main(int argc, char **argv)
     const bool all = spinUntil([&] { return arrived() >= reports; }, int(qMin<qint64>(60000 + reports * 2, 1800000)));
     const double secs = t.nsecsElapsed() / 1e9;
     const qint64 got = arrived();
-    const qint64 worstStall = stall.worst;
+    const qint64 worstStall = stall.stop();
 
     // The tail that the log keeps must be the last reports, consecutive and in order.
     static const QRegularExpression row(
@@ -164,28 +126,36 @@ int main(int argc, char **argv)
 
     // The ceiling: a bare QPlainTextEdit with the same limit appending the same text in the same batches.
     // It gets the log's font, size and read-only state, so that it lays out the same lines.
-    QPlainTextEdit bare;
+    QTabWidget holder;
+    holder.addTab(new QWidget, QStringLiteral("front"));
+    auto &bare = *new QPlainTextEdit;
+    holder.addTab(&bare, QStringLiteral("behind"));
+    holder.resize(w.size());
     bare.setMaximumBlockCount(limit);
     bare.setReadOnly(true);
     bare.setFont(log->font());
     bare.resize(log->size());
-    bare.show();
+    if (!logHidden)
+        holder.setCurrentIndex(1);
+    holder.show();
     const qint64 perBatch = qMax<qint64>(1, appends ? got / appends : 1);
     QString batch;
     for (qint64 i = 0; i < perBatch; ++i)
         batch += one;
     const qint64 bareReports = qMin<qint64>(reports, 400000);
-    stall.worst = 0;
-    stall.last = stall.clock.elapsed();
+    stall.start();
     QElapsedTimer tb;
     tb.start();
+    qint64 longestAppendNs = 0;
     for (qint64 done = 0; done < bareReports; done += perBatch) {
+        const qint64 before = tb.nsecsElapsed();
         bare.appendPlainText(batch);
+        longestAppendNs = qMax(longestAppendNs, tb.nsecsElapsed() - before);
         QCoreApplication::processEvents();
     }
     const double bareSecs = tb.nsecsElapsed() / 1e9;
     const double bareRate = bareReports / bareSecs;
-    const qint64 bareStall = stall.worst;
+    const qint64 bareStall = stall.stop();
 
     const char *pause = "40 (default)";
     for (int i = 2; i + 1 < argc; ++i)
@@ -200,6 +170,8 @@ int main(int argc, char **argv)
     std::printf("longest stall of the window's event loop: %lld ms\n", static_cast<long long>(worstStall));
     std::printf("bare QPlainTextEdit, same limit and batches of %lld reports: %.0f reports/s, longest stall %lld ms\n",
                 static_cast<long long>(perBatch), bareRate, static_cast<long long>(bareStall));
+    std::printf("bare QPlainTextEdit, longest single append (Qt's own work on the document): %lld ms\n",
+                static_cast<long long>(longestAppendNs / 1000000));
     std::printf("log rate / bare widget rate: %.0f %%\n", 100.0 * (got / secs) / bareRate);
     std::printf("peak memory (VmHWM): %lld MiB\n", peakRssKiB() / 1024);
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();

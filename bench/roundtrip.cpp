@@ -6,6 +6,7 @@
 //   bench_roundtrip [-n presses] [-g gap ms] [window options, e.g. -s 0]
 //
 // The gap is the pause between a value being shown and the next press; 0 presses again at once.
+#include "benchsupport.h"
 #include "mainwindow.h"
 #include "tarnixsim.h"
 
@@ -28,17 +29,6 @@
 #include <functional>
 
 namespace {
-
-bool spinUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 double percentile(const QVector<double> &sorted, double p)
 {

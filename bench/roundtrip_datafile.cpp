@@ -4,6 +4,7 @@
 // and while it was read back and written, and whether the saved file equals the loaded one.
 //
 //   bench_datafile [sizes in KiB ...]        (default: 64 256 1024, then a 1 GiB file that is refused)
+#include "benchsupport.h"
 #include "tarnixcmdform.h"
 
 #include <QApplication>
@@ -22,38 +23,6 @@
 #include <memory>
 
 namespace {
-
-// The longest gap between ticks of a 5 ms timer on the window's thread, less the 5 ms.
-struct StallMeter
-{
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 worst = 0;
-    StallMeter()
-    {
-        timer.setInterval(5);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 now = clock.elapsed();
-            worst = qMax(worst, now - last - 5);
-            last = now;
-        });
-    }
-    void start()
-    {
-        worst = 0;
-        clock.start();
-        last = 0;
-        timer.start();
-    }
-    qint64 stop()
-    {
-        worst = qMax(worst, clock.elapsed() - last - 5);
-        timer.stop();
-        return worst;
-    }
-};
 
 // Answers the next file dialog with path, the overwrite question with Yes and any other box with
 // OK (its text goes to *boxText), until the returned object is deleted.

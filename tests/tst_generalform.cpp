@@ -1,4 +1,5 @@
 #include "generalform.h"
+#include "cmdargs.h"
 #include "modalanswerer.h"
 
 #include <QComboBox>
@@ -15,18 +16,6 @@
 
 namespace {
 
-struct Args
-{
-    QList<QByteArray> words;
-    QVector<char *> argv;
-    explicit Args(const QList<QByteArray> &w) : words(w)
-    {
-        for (QByteArray &b : words)
-            argv.append(b.data());
-        argv.append(nullptr);
-    }
-    int argc() const { return int(words.size()); }
-};
 
 // Captures what is written to standard output (the file descriptor itself) while alive.
 class StdoutCapture

@@ -1,6 +1,8 @@
 // The interactive tab on its own: a fake window answers the ID range and a worker that is never
 // started collects the commands, so every field check, ID and layout can be looked at exactly.
 #include "hexlayout.h"
+#include "fakehost.h"
+#include "filedialoganswerer.h"
 #include "modalanswerer.h"
 #include "modeword.h"
 #include "programhost.h"
@@ -25,30 +27,6 @@
 
 namespace {
 
-class FakeHost : public ProgramHost
-{
-public:
-    unsigned char low = 128;
-    unsigned char high = 255;
-    int addressMode() override { return 1; }
-    int accessMode() override { return 0; }
-    int dataMode() override { return 0; }
-    int readWrite() override { return 0; }
-    bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override
-    {
-        if (min)
-            *min = low;
-        if (max)
-            *max = high;
-        return id < low || id > high;
-    }
-    bool checkID(unsigned char) override { return false; }
-    bool getFreeID(unsigned char &) override { return false; }
-    bool setID(unsigned char, bool) override { return false; }
-    bool checkVectorID(int) override { return false; }
-    bool pollingPresent() override { return false; }
-    void setPollingPresent(bool) override {}
-};
 
 // A worker that is never started: it keeps what the tab queues.
 class CaptureThread : public QTcpThread
@@ -106,32 +84,6 @@ QByteArray bytes(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
-// Answers the next file dialog with a path (and its overwrite question with Yes).
-void answerFileDialog(const QString &path)
-{
-    auto *timer = new QTimer(qApp); // a box may outlive the test: the application cleans up
-    timer->setInterval(10);
-    auto answered = std::make_shared<bool>(false);
-    QElapsedTimer t;
-    t.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, path, t, answered] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *d = qobject_cast<QFileDialog *>(modal); d && !*answered) {
-            *answered = true;
-            if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                edit->setText(path);
-            QMetaObject::invokeMethod(d, "accept", Qt::QueuedConnection);
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal);
-                   box && *answered && qobject_cast<QFileDialog *>(box->parentWidget())) {
-            box->button(QMessageBox::Yes)->click();
-        }
-        if (t.elapsed() > 10000 || (*answered && !modal)) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
 
 // Records and closes the next message box of the tab, leaving the file dialog's own questions
 // to answerFileDialog.

@@ -1,5 +1,6 @@
 // The interactive tab against the software module on 127.0.0.1: first with a bare worker whose
 // owner passes the responses on, then inside the real main window.
+#include "fakehost.h"
 #include "hexlayout.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
@@ -22,28 +23,6 @@
 
 namespace {
 
-class FakeHost : public ProgramHost
-{
-public:
-    int addressMode() override { return 2; }
-    int accessMode() override { return 0; }
-    int dataMode() override { return 0; }
-    int readWrite() override { return 0; }
-    bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override
-    {
-        if (min)
-            *min = 128;
-        if (max)
-            *max = 255;
-        return id < 128;
-    }
-    bool checkID(unsigned char) override { return false; }
-    bool getFreeID(unsigned char &) override { return false; }
-    bool setID(unsigned char, bool) override { return false; }
-    bool checkVectorID(int) override { return false; }
-    bool pollingPresent() override { return false; }
-    void setPollingPresent(bool) override {}
-};
 
 QByteArray randomBytes(int size, quint32 seed)
 {
@@ -83,7 +62,7 @@ namespace {
 struct Rig
 {
     TarnixSimThread module;
-    FakeHost host;
+    FakeHost host{2};
     TabOwner owner;
     TarnixCmdForm form;
     QTcpThread *thread = nullptr;

@@ -1,4 +1,7 @@
 #include "mainwindow.h"
+#include "testpacket.h"
+#include "cmdargs.h"
+#include "filedialoganswerer.h"
 #include "modalanswerer.h"
 #include "packet.h"
 #include "scriptedpeer.h"
@@ -19,58 +22,8 @@
 
 namespace {
 
-// Builds a window from a command line given as words (the program name first).
-struct Args
-{
-    QList<QByteArray> words;
-    QVector<char *> argv;
-    explicit Args(const QList<QByteArray> &w) : words(w)
-    {
-        for (QByteArray &b : words)
-            argv.append(b.data());
-        argv.append(nullptr);
-    }
-    int argc() const { return int(words.size()); }
-};
 
-QByteArray packet(quint32 address, quint32 length, quint16 mode, quint8 id, const QByteArray &data = {})
-{
-    kelvo_vme_master_header h;
-    h.address = address;
-    h.length = length;
-    h.mode = mode;
-    h.id = id;
-    QByteArray out;
-    KelvoPacket::appendHeader(h, out);
-    return out + data;
-}
 
-// Answers the next file dialog with a path (and its overwrite question with Yes).
-void answerFileDialog(const QString &path)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    auto answered = std::make_shared<bool>(false);
-    QElapsedTimer t;
-    t.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, path, t, answered] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *d = qobject_cast<QFileDialog *>(modal); d && !*answered) {
-            *answered = true;
-            if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                edit->setText(path);
-            QMetaObject::invokeMethod(d, "accept", Qt::QueuedConnection);
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal);
-                   box && *answered && qobject_cast<QFileDialog *>(box->parentWidget())) {
-            box->button(QMessageBox::Yes)->click();
-        }
-        if (t.elapsed() > 10000 || (*answered && !modal)) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
 
 } // namespace
 

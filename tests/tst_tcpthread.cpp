@@ -1,4 +1,5 @@
 #include "packet.h"
+#include "testpacket.h"
 #include "reporttext.h"
 #include "scriptedpeer.h"
 #include "tarnixcmd.h"
@@ -12,17 +13,6 @@
 
 namespace {
 
-QByteArray packet(quint32 address, quint32 length, quint16 mode, quint8 id, const QByteArray &data = {})
-{
-    kelvo_vme_master_header h;
-    h.address = address;
-    h.length = length;
-    h.mode = mode;
-    h.id = id;
-    QByteArray out;
-    KelvoPacket::appendHeader(h, out);
-    return out + data;
-}
 
 QByteArray seqReport(quint32 k)
 {
