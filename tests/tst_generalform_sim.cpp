@@ -277,6 +277,36 @@ private slots:
         QVERIFY(child<QTextEdit>(f, "textEdit")->toPlainText().contains(QStringLiteral("FPGA Version")));
     }
 
+    // While the lent worker runs a job of the window's (a download), Read and Write neither
+    // replace nor restart it: the job would be lost and the tab would wait for an answer forever.
+    void busyWorkerIsLeftAlone()
+    {
+        GeneralForm f;
+        aim(f, sim()->udpPort());
+        QVERIFY(readSettings(f));
+        QUdpThread *worker = f.worker();
+        SimFaults slow;
+        slow.rbcpDelayMs = 300;
+        sim()->setFaults(slow);
+        sim()->clearRbcpRequests();
+        QSignalSpy udp(&f, &GeneralForm::setUdp);
+        worker->setWrite(0x0400, QByteArray("\x11\x22", 2));
+        worker->start();
+        child<QPushButton>(f, "read")->click();
+        child<QLineEdit>(f, "newAddr")->setText(QStringLiteral("10.0.1.5"));
+        child<QPushButton>(f, "write")->click();
+        QCOMPARE(f.worker(), worker);
+        QCOMPARE(udp.count(), 0);
+        QVERIFY(!child<QTextEdit>(f, "textEdit")->toPlainText().isEmpty());
+        QVERIFY(worker->wait(10000));
+        const auto requests = sim()->rbcpRequests(); // the write, perhaps retried; nothing else
+        QVERIFY(!requests.isEmpty());
+        for (const SimRbcpRequest &r : requests)
+            QVERIFY(r.write && r.address == 0x0400 && r.length == 2);
+        QCOMPARE(sim()->readRegisters(0x0400, 2), QByteArray("\x11\x22", 2));
+        QVERIFY((buttons(f) == Buttons{true, true, true}));
+    }
+
     // In the window: Download and the Program and Log tabs follow the worker; an IPv6 target
     // passes Read's check (Connect refuses it) and the failure ends in the "Tarnix Error" box.
     void windowFollowsWorker()
