@@ -44,6 +44,7 @@ private slots:
     void crcErrorWhileConnected();
     void twoQuickConnects();
     void reportsReachTheLog();
+    void logCompleteWhenDisconnected();
     void saveLog();
     void saveLogMissingDirectory();
     void programIdBookkeeping();
@@ -202,8 +203,8 @@ struct Window
     QTabWidget *tabs;
     QPushButton *connectButton;
     QPlainTextEdit *log;
-    explicit Window(quint16 port)
-        : args({"tarnix2-utility", "-a", "127.0.0.1", "-s", "0"}), w(args.argc(), args.argv.data())
+    explicit Window(quint16 port, const QList<QByteArray> &more = {})
+        : args(QList<QByteArray>{"tarnix2-utility", "-a", "127.0.0.1", "-s", "0"} + more), w(args.argc(), args.argv.data())
     {
         tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
         connectButton = w.findChild<QPushButton *>(QStringLiteral("connect"));
@@ -317,6 +318,33 @@ void TestMainWindow::reportsReachTheLog()
                                                   "Flow ID : 5\nMode : 0x0a00(Read D32)\nID : 0x05\n") +
                              sep + QStringLiteral("\n[0x00001000]:de ad be ef \n") + sep + QStringLiteral("\n");
     QCOMPARE(win.log->toPlainText(), expected);
+}
+
+void TestMainWindow::logCompleteWhenDisconnected()
+{
+    // -l 0: every report is a log string of its own, so many wait for the window at once. When
+    // the module closes, the window says "disconnected" only with every report in the log.
+    ScriptedPeer peer;
+    Window win(peer.port(), {"-l", "0"});
+    int reportsAtDisconnect = -1;
+    QObject::connect(win.w.statusBar(), &QStatusBar::messageChanged, [&](const QString &m) {
+        if (m == QLatin1String("disconnected"))
+            reportsAtDisconnect = int(win.log->toPlainText().count(QStringLiteral("ID : 0x05")));
+    });
+    win.connectButton->click();
+    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
+    QTRY_VERIFY(peer.hasClient());
+    QByteArray burst;
+    for (int k = 0; k < 40; ++k)
+        burst += packet(0x1000, 0x10000004, 0x0A00, 5, QByteArray(4, char(k)));
+    ModalAnswerer box; // the module's close is reported
+    peer.send(burst);
+    peer.closeClient();
+    QThread::msleep(300); // the window is busy meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(reportsAtDisconnect >= 0, 10000);
+    QVERIFY(box.seen());
+    QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+    QCOMPARE(reportsAtDisconnect, 40);
 }
 
 void TestMainWindow::saveLog()

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -40,6 +41,9 @@ public:
     QString log;
     QString lastError;
     int logDeliveries = 0;
+    int passes = 0;            // advanced by a zero timer: one per pass of the event loop
+    QList<int> appendPasses;   // the pass in which each log string arrived
+    int logSizeAtError = -1;
 
 public slots:
     void startTcp() { events << QStringLiteral("connected"); }
@@ -47,6 +51,7 @@ public slots:
     void displayError(QString *text)
     {
         lastError = *text;
+        logSizeAtError = int(log.size());
         events << QStringLiteral("error");
     }
     void received(quint8 id, quint16 mode, QByteArray *buf)
@@ -60,6 +65,7 @@ public slots:
     {
         log += *text;
         ++logDeliveries;
+        appendPasses << passes;
         text->clear();
     }
 };
@@ -89,6 +95,7 @@ private slots:
     void stopIsQuietAndClosed();
     void floodArrivesInOrder();
     void slowWindowLosesNothing();
+    void waitingLogsOnePerPass();
     void destroyWithDeliveriesPending();
 };
 
@@ -450,6 +457,48 @@ void TestTcpThread::slowWindowLosesNothing()
     QTRY_COMPARE(c.owner.log.count(QStringLiteral("ID : 0x05")), 300);
     for (int k = 0; k < 300; ++k)
         QCOMPARE(c.owner.responses.at(k), QByteArray(1, char(k)));
+}
+
+void TestTcpThread::waitingLogsOnePerPass()
+{
+    // Every report is a log string of its own. While the window is busy, all five strings fill
+    // and wait; afterwards they must reach the window one per pass of its event loop (so it can
+    // repaint between them), all of them, in order; an error ends the pacing and flushes first.
+    Connection c(128, 255, 64);
+    QTimer pass;
+    pass.setInterval(0);
+    QObject::connect(&pass, &QTimer::timeout, [&] { ++c.owner.passes; });
+    pass.start();
+    QVERIFY(c.up());
+    QByteArray burst;
+    for (quint32 k = 0; k < 40; ++k)
+        burst += seqReport(k);
+    c.peer.send(burst);
+    QThread::msleep(300); // the window is busy: no events processed
+    QTRY_COMPARE_WITH_TIMEOUT(c.owner.log.count(QStringLiteral("ID : 0x05")), 40, 20000);
+    for (int i = 1; i < c.owner.appendPasses.size(); ++i)
+        QVERIFY2(c.owner.appendPasses.at(i) > c.owner.appendPasses.at(i - 1),
+                 qPrintable(QStringLiteral("strings %1 and %2 arrived in one pass").arg(i - 1).arg(i)));
+    qsizetype at = 0;
+    for (quint32 k = 0; k < 40; ++k) {
+        const QString row = QStringLiteral("[0x00002000]:%1 \n").arg(QString::fromLatin1(seqReport(k).right(4).toHex(' ')));
+        at = c.owner.log.indexOf(row, at);
+        QVERIFY2(at >= 0, qPrintable(row));
+    }
+
+    // Three reports (fewer than the strings, so the worker never waits) and a broken header, all
+    // while the window is busy: the log is complete when the error arrives.
+    QByteArray tail;
+    for (quint32 k = 40; k < 43; ++k)
+        tail += seqReport(k);
+    QByteArray bad = packet(0, 1, 0, 0x05);
+    bad[11] = char(bad.at(11) ^ 0x5A);
+    c.peer.send(tail + bad);
+    QThread::msleep(300);
+    QTRY_VERIFY_WITH_TIMEOUT(c.owner.events.contains(QStringLiteral("error")), 10000);
+    QCOMPARE(c.owner.lastError, QStringLiteral("CRC error"));
+    QCOMPARE(c.owner.log.count(QStringLiteral("ID : 0x05")), 43);
+    QCOMPARE(c.owner.logSizeAtError, int(c.owner.log.size()));
 }
 
 void TestTcpThread::destroyWithDeliveriesPending()

@@ -40,6 +40,8 @@ QTcpThread::QTcpThread(const QString &host, quint16 port, QObject *parent)
     connect(this, &QTcpThread::relayResponse, this, &QTcpThread::deliverResponse, Qt::QueuedConnection);
     connect(this, &QTcpThread::relayLog, this, &QTcpThread::deliverLog, Qt::QueuedConnection);
     connect(this, &QTcpThread::relayError, this, &QTcpThread::deliverError, Qt::QueuedConnection);
+    logPacer.setInterval(0);
+    connect(&logPacer, &QTimer::timeout, this, &QTcpThread::appendNextLog);
 
     if (owner) {
         connectToOwner(this, SIGNAL(connected()), owner, SLOT(startTcp()));
@@ -420,13 +422,36 @@ void QTcpThread::deliverResponse(quint8 id, quint16 mode)
 
 void QTcpThread::deliverLog(int index)
 {
+    waitingLogs.append(index);
+    if (!logPacer.isActive()) {
+        // The first of a run goes at once; the pacer holds back any that follow in this pass.
+        appendNextLog();
+        logPacer.start();
+    }
+}
+
+void QTcpThread::appendNextLog()
+{
+    if (waitingLogs.isEmpty()) {
+        logPacer.stop();
+        return;
+    }
+    const int index = waitingLogs.takeFirst();
     QString &s = logPool[index];
     emit appendLog(&s);
     s.clear();
     poolLent[index].storeRelease(0);
 }
 
+void QTcpThread::flushLog()
+{
+    while (!waitingLogs.isEmpty())
+        appendNextLog();
+    logPacer.stop();
+}
+
 void QTcpThread::deliverError()
 {
+    flushLog();
     emit error(&errorText);
 }

@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <QVector>
 
 class QTcpSocket;
@@ -25,6 +26,11 @@ class QTcpSocket;
 // signal there and takes the buffer back afterwards. A relay still queued when this object is
 // destroyed is discarded by Qt together with the object, so the window never sees a pointer
 // into a dead thread object.
+//
+// Log strings reach the window one per pass of its event loop: when several are waiting at
+// once (a fast module, -s 0), the rest wait in arrival order for a zero timer, so that the window
+// repaints and takes input between two appends. Before the window learns of an error or of the
+// end of the connection, whatever is still waiting is appended (flushLog).
 class QTcpThread : public QThread
 {
     Q_OBJECT
@@ -33,6 +39,10 @@ public:
 
     QTcpThread(const QString &host, quint16 port, QObject *parent = nullptr);
     ~QTcpThread() override;
+
+    // Window's thread: appends every log string still waiting, in order. The window calls it
+    // when the connection ended, before it says so.
+    void flushLog();
 
     virtual void abort();
     virtual void stop();
@@ -78,6 +88,7 @@ private slots:
     void deliverResponse(quint8 id, quint16 mode);
     void deliverLog(int index);
     void deliverError();
+    void appendNextLog();
 
 private:
     void handOverLog(QString *s);
@@ -109,6 +120,9 @@ private:
     QList<QString> logPool;
     QMutex queueMutex;
     QVector<TarnixCmd *> queue;
+
+    QList<int> waitingLogs; // window's thread only
+    QTimer logPacer;
 
     QAtomicInt mailboxLent{0};
     QAtomicInt poolLent[PoolSize];
