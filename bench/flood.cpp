@@ -92,11 +92,11 @@ int main(int argc, char **argv)
         w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(w.findChild<QWidget *>(QStringLiteral("tab_3")));
     StallMeter stall;
     stall.start();
-    SimReportSpec spec;
-    spec.count = reports;
+    SimReportBurst burst;
+    burst.count = reports;
     QElapsedTimer t;
     t.start();
-    simThread.sim()->startReports(spec);
+    simThread.sim()->startReports(burst);
     // The first append into the empty log adds no block separator, every later one adds one.
     auto arrived = [&] { return (added - qMax<qint64>(0, appends - 1)) / perReport; };
     // Generous: the default pause lets about 1600 reports a second through.

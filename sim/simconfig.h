@@ -45,7 +45,7 @@ struct SimFaults
 };
 
 // A burst of reports, as a running program would send them.
-struct SimReportSpec
+struct SimReportBurst
 {
     quint8 id = 5;           // outside the default interactive range 128..255
     quint16 flowId = 0;      // 12 bits
@@ -76,7 +76,7 @@ struct SimConfig
     SimFaults faults;
 
     bool reportsOnConnect = false;          // every new connection gets `reports`
-    SimReportSpec reports;
+    SimReportBurst reports;
 
     bool verbose = false;                   // log every command and register access to stderr
 };

@@ -232,36 +232,36 @@ void SimConnection::closeWhenDrained()
     m_socket->disconnectFromHost();
 }
 
-void SimConnection::startReports(const SimReportSpec &spec)
+void SimConnection::startReports(const SimReportBurst &burst)
 {
     if (m_closing)
         return;
     using namespace SimWire;
-    m_spec = spec;
-    m_spec.items = std::clamp(spec.items, 1, 63);
-    const int dataBytes = m_spec.items * 4;
+    m_burst = burst;
+    m_burst.items = std::clamp(burst.items, 1, 63);
+    const int dataBytes = m_burst.items * 4;
 
     Header h;
-    h.address = spec.address;
-    h.length = (quint32(spec.level & 0x7) << 29) | (spec.polling ? (1u << 28) : 0u)
-        | (quint32(spec.flowId & 0xFFF) << 16) | quint32(dataBytes);
+    h.address = burst.address;
+    h.length = (quint32(burst.level & 0x7) << 29) | (burst.polling ? (1u << 28) : 0u)
+        | (quint32(burst.flowId & 0xFFF) << 16) | quint32(dataBytes);
     // A "Read" of D32 items, or the same read without echo when the report has no data.
-    h.mode = quint16((2 << 10) | ((spec.addressMode & 0x3) << 8));
-    if (!spec.withData)
+    h.mode = quint16((2 << 10) | ((burst.addressMode & 0x3) << 8));
+    if (!burst.withData)
         h.mode |= ModeNoEcho;
-    h.id = spec.id;
-    m_reportTemplate = packet(h, spec.withData ? QByteArray(dataBytes, '\0') : QByteArray());
+    h.id = burst.id;
+    m_reportTemplate = packet(h, burst.withData ? QByteArray(dataBytes, '\0') : QByteArray());
 
     m_reportsSent = 0;
     m_reportsActive = true;
     m_reportClock.start();
-    if (m_spec.rate > 0)
-        m_reportTimer.start(std::clamp(1000 / m_spec.rate, 1, 10));
+    if (m_burst.rate > 0)
+        m_reportTimer.start(std::clamp(1000 / m_burst.rate, 1, 10));
     else
         m_reportTimer.stop();
     m_state->log(QStringLiteral("report burst to %1: id=%2 count=%3 rate=%4/s items=%5%6")
-                     .arg(m_peer).arg(spec.id).arg(spec.count).arg(spec.rate).arg(m_spec.items)
-                     .arg(spec.withData ? QString() : QStringLiteral(" (no data)")));
+                     .arg(m_peer).arg(burst.id).arg(burst.count).arg(burst.rate).arg(m_burst.items)
+                     .arg(burst.withData ? QString() : QStringLiteral(" (no data)")));
     pumpReports();
 }
 
@@ -288,14 +288,14 @@ void SimConnection::pumpReports()
     const int packetSize = int(m_reportTemplate.size());
     const qint64 perChunk = std::max(1, ChunkBytes / packetSize);
     while (outstanding() < HighWater) {
-        qint64 n = m_spec.count > 0 ? m_spec.count - m_reportsSent : std::numeric_limits<qint64>::max();
+        qint64 n = m_burst.count > 0 ? m_burst.count - m_reportsSent : std::numeric_limits<qint64>::max();
         if (n <= 0) {
             finishReports();
             return;
         }
         n = std::min(n, perChunk);
-        if (m_spec.rate > 0) {
-            const qint64 due = 1 + qint64(double(m_spec.rate) * double(m_reportClock.nsecsElapsed()) / 1e9);
+        if (m_burst.rate > 0) {
+            const qint64 due = 1 + qint64(double(m_burst.rate) * double(m_reportClock.nsecsElapsed()) / 1e9);
             n = std::min(n, due - m_reportsSent);
             if (n <= 0)
                 return; // the timer brings the next ones
@@ -307,7 +307,7 @@ void SimConnection::pumpReports()
         char *p = chunk.data();
         for (qint64 i = 0; i < n; ++i, p += packetSize) {
             std::memcpy(p, m_reportTemplate.constData(), size_t(packetSize));
-            if (m_spec.withData)
+            if (m_burst.withData)
                 SimWire::writeBe32(p + SimWire::HeaderSize, quint32(m_reportsSent + i));
             stampPacket(p);
         }

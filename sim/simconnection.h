@@ -23,7 +23,7 @@ public:
     ~SimConnection() override;
 
     // Starts (or restarts, numbering from 0 again) a report burst on this connection.
-    void startReports(const SimReportSpec &spec);
+    void startReports(const SimReportBurst &burst);
     void stopReports();
     bool reportsRunning() const { return m_reportsActive; }
 
@@ -79,7 +79,7 @@ private:
     QTimer m_abortTimer;
 
     bool m_reportsActive = false;
-    SimReportSpec m_spec;
+    SimReportBurst m_burst;
     QByteArray m_reportTemplate;
     qint64 m_reportsSent = 0;
     QElapsedTimer m_reportClock;

@@ -198,13 +198,13 @@ void TarnixSim::clearRbcpRequests()
         m_state->clearRbcpRequests();
 }
 
-int TarnixSim::startReports(const SimReportSpec &spec)
+int TarnixSim::startReports(const SimReportBurst &burst)
 {
-    return onOwnThread([this, spec]() {
+    return onOwnThread([this, burst]() {
         int n = 0;
         for (const QPointer<SimConnection> &c : connectionsSnapshot()) {
             if (c) {
-                c->startReports(spec);
+                c->startReports(burst);
                 ++n;
             }
         }

@@ -66,7 +66,7 @@ public:
     int connectionCount() const { return m_connectionCount; }
 
     // Starts a report burst on every connected client; returns how many got one.
-    int startReports(const SimReportSpec &spec);
+    int startReports(const SimReportBurst &burst);
     void stopReports();
     // Sends a finished packet (header with CRC, data) to every client; returns how many.
     // This is where a program runner hands its reports.
@@ -97,7 +97,7 @@ private:
     bool m_started = false;
     std::atomic<bool> m_listening{false};
     bool m_reportsOnConnect = false;
-    SimReportSpec m_connectReports;
+    SimReportBurst m_connectReports;
     QString m_error;
     QHostAddress m_address;
     quint16 m_tcpPort = 0;

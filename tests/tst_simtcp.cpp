@@ -439,9 +439,9 @@ void TstSimTcp::packetFaultsCountReportsToo()
     SimProbe::Tcp tcp;
     QVERIFY(tcp.connectTo(port()));
     QTRY_COMPARE(sim()->connectionCount(), 1);
-    SimReportSpec spec;
-    spec.count = 1000;
-    QCOMPARE(sim()->startReports(spec), 1);
+    SimReportBurst burst;
+    burst.count = 1000;
+    QCOMPARE(sim()->startReports(burst), 1);
     const QByteArray stream = tcp.read(1000 * 16);
     QCOMPARE(stream.size(), 100 * 16);
     QVERIFY(tcp.waitClosed());
@@ -473,17 +473,17 @@ void TstSimTcp::reportBurstArrivesInOrder()
     QVERIFY(tcp.connectTo(port()));
     QTRY_COMPARE(sim()->connectionCount(), 1);
 
-    SimReportSpec spec;
-    spec.id = 7;
-    spec.flowId = 0xABC;
-    spec.polling = false;
-    spec.level = 5;
-    spec.address = 0x00C0FFEE;
-    spec.withData = withData;
-    spec.items = items;
-    spec.rate = rate;
-    spec.count = count;
-    QCOMPARE(sim()->startReports(spec), 1);
+    SimReportBurst burst;
+    burst.id = 7;
+    burst.flowId = 0xABC;
+    burst.polling = false;
+    burst.level = 5;
+    burst.address = 0x00C0FFEE;
+    burst.withData = withData;
+    burst.items = items;
+    burst.rate = rate;
+    burst.count = count;
+    QCOMPARE(sim()->startReports(burst), 1);
 
     const quint32 length = (5u << 29) | (0xABCu << 16) | quint32(items * 4);
     const quint16 mode = withData ? 0x0A00 : 0x2A00;
@@ -518,9 +518,9 @@ void TstSimTcp::reportFloodStaysBoundedForSlowReader()
     client.connectToHost(QHostAddress(QHostAddress::LocalHost), port());
     QVERIFY(client.waitForConnected(SimProbe::WaitMs));
     QTRY_COMPARE(sim()->connectionCount(), 1);
-    SimReportSpec spec;
-    spec.count = 0; // until stopped
-    QCOMPARE(sim()->startReports(spec), 1);
+    SimReportBurst burst;
+    burst.count = 0; // until stopped
+    QCOMPARE(sim()->startReports(burst), 1);
     // Once the kernel buffers are full the module's own queue fills up to its mark...
     QTRY_VERIFY_WITH_TIMEOUT(sim()->pendingOutputBytes() >= SimConnection::HighWater / 2, 20000);
     // ... and stays there: no more reports are built while nothing drains. Each RBCP round
@@ -552,9 +552,9 @@ void TstSimTcp::inProcessOnCallersEventLoop()
     QTRY_COMPARE(client.bytesAvailable(), qint64(14));
     QCOMPARE(client.readAll().mid(12), QByteArray::fromHex("4242"));
 
-    SimReportSpec spec;
-    spec.count = 3;
-    QCOMPARE(local.startReports(spec), 1);
+    SimReportBurst burst;
+    burst.count = 3;
+    QCOMPARE(local.startReports(burst), 1);
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(finished.first().first().toLongLong(), qint64(3));
     QTRY_COMPARE(client.bytesAvailable(), qint64(3 * 16));
