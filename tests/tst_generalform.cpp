@@ -1,6 +1,7 @@
 #include "generalform.h"
 #include "cmdargs.h"
 #include "modalanswerer.h"
+#include "namedchild.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
 
 // Captures what is written to standard output (the file descriptor itself) while alive.
 class StdoutCapture
@@ -53,13 +53,6 @@ const QByteArray UsageTail = " \\ \n [-a <Target address: 192.168.10.16>]"
                              " \\ \n [-t <TcpSocket's internal read buffer: 8(kbytes)>]"
                              " \\ \n [-r <Max read request size: 1024(bytes)>]"
                              " \\ \n [-s <Sleep time: 40(ms)>]\n";
-
-template <typename T> T *child(GeneralForm &f, const char *name)
-{
-    T *w = f.findChild<T *>(QLatin1String(name));
-    Q_ASSERT(w);
-    return w;
-}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "generalform.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "namedchild.h"
 #include "tarnixsim.h"
 
 #include <QLineEdit>
@@ -16,13 +17,6 @@
 #include <QtTest>
 
 namespace {
-
-template <typename T> T *child(QObject &parent, const char *name)
-{
-    T *w = parent.findChild<T *>(QLatin1String(name));
-    Q_ASSERT_X(w, "child", name);
-    return w;
-}
 
 const QString Rule = QString(45, QLatin1Char('-')) + QLatin1Char('\n');
 

@@ -4,6 +4,7 @@
 #include "fakehost.h"
 #include "filedialoganswerer.h"
 #include "modalanswerer.h"
+#include "namedchild.h"
 #include "modeword.h"
 #include "programhost.h"
 #include "tarnixcmd.h"
@@ -53,14 +54,7 @@ struct Tab
         form.setAccessMode(0);
         form.setID(128);
     }
-    template <typename T>
-    T *w(const char *name)
-    {
-        T *widget = form.findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    template <typename T> T *w(const char *name) { return child<T>(form, name); }
     QString text() { return w<QTextEdit>("dataText")->toPlainText(); }
     void setText(const QString &t) { w<QTextEdit>("dataText")->setPlainText(t); }
     bool groupEnabled() { return w<QGroupBox>("groupRW")->isEnabled(); }

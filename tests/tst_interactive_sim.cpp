@@ -4,6 +4,7 @@
 #include "hexlayout.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "namedchild.h"
 #include "programhost.h"
 #include "tarnixcmdform.h"
 #include "tarnixsim.h"
@@ -95,14 +96,7 @@ struct Rig
         module.stopSim();
     }
     TarnixSim *sim() { return module.sim(); }
-    template <typename T>
-    T *w(const char *name)
-    {
-        T *widget = form.findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    template <typename T> T *w(const char *name) { return child<T>(form, name); }
     QString text() { return w<QTextEdit>("dataText")->toPlainText(); }
     bool idle() { return w<QGroupBox>("groupRW")->isEnabled(); }
     void fill(int width, const QString &address, int items)

@@ -1,19 +1,17 @@
 #pragma once
 
-#include "packet.h"
+#include "tarnixcmd.h"
 
 #include <QByteArray>
 
 // A packet as the module sends it: the 12-byte header with its CRC, then the data as given.
 inline QByteArray packet(quint32 address, quint32 length, quint16 mode, quint8 id, const QByteArray &data = {})
 {
-    kelvo_vme_master_header h;
-    h.address = address;
-    h.length = length;
-    h.mode = mode;
-    h.id = id;
-    QByteArray out;
-    KelvoPacket::appendHeader(h, out);
-    out += data;
-    return out;
+    TarnixCmd p;
+    p.address = address;
+    p.length = length;
+    p.mode = mode;
+    p.id = id;
+    p.data = data;
+    return p.toPacket();
 }
