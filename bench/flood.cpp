@@ -6,6 +6,7 @@
 //   bench_flood [reports] [-s pause] [-l log size] [--log-hidden]
 //       (the window's own options after the count; --log-hidden keeps the log's page behind the
 //        Interactive Mode page, and the bare widget's behind another)
+#include "benchmodule.h"
 #include "benchsupport.h"
 #include "mainwindow.h"
 #include "packet.h"
@@ -37,23 +38,15 @@ int main(int argc, char **argv)
     const qint64 reports = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1000000;
 
     TarnixSimThread simThread;
-    SimConfig config;
-    config.tcpPort = 0;
-    config.udpPort = 0;
-    if (!simThread.startSim(config)) {
-        std::fprintf(stderr, "module: %s\n", qPrintable(simThread.errorString()));
+    if (!startModule(simThread))
         return 1;
-    }
 
     QList<QByteArray> words{"tarnix2-utility", "-a", "127.0.0.1"};
     for (int i = 2; i < argc; ++i)
         if (QByteArray(argv[i]) != "--log-hidden")
             words << argv[i];
-    QVector<char *> args;
-    for (QByteArray &w : words)
-        args << w.data();
-    args << nullptr;
-    MainWindow w(int(words.size()), args.data());
+    WindowArgs args(words);
+    MainWindow w(args.argc(), args.argv.data());
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(QString::number(simThread.sim()->tcpPort()));
     w.show();
     auto *log = w.findChild<QPlainTextEdit *>(QStringLiteral("log"));

@@ -6,6 +6,7 @@
 //   bench_roundtrip [-n presses] [-g gap ms] [window options, e.g. -s 0]
 //
 // The gap is the pause between a value being shown and the next press; 0 presses again at once.
+#include "benchmodule.h"
 #include "benchsupport.h"
 #include "mainwindow.h"
 #include "tarnixsim.h"
@@ -60,19 +61,11 @@ int main(int argc, char **argv)
     }
 
     TarnixSimThread module;
-    SimConfig config;
-    config.tcpPort = 0;
-    config.udpPort = 0;
-    if (!module.startSim(config)) {
-        std::fprintf(stderr, "module: %s\n", qPrintable(module.errorString()));
+    if (!startModule(module))
         return 1;
-    }
 
-    QVector<char *> args;
-    for (QByteArray &w : words)
-        args << w.data();
-    args << nullptr;
-    MainWindow w(int(words.size()), args.data());
+    WindowArgs args(words);
+    MainWindow w(args.argc(), args.argv.data());
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(QString::number(module.sim()->tcpPort()));
     w.show();
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
