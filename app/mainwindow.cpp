@@ -216,8 +216,6 @@ void MainWindow::startTcp()
 
 void MainWindow::stopped()
 {
-    if (tcp)
-        tcp->flushLog(); // the log is complete before the window says "disconnected"
     ui->statusBar->showMessage(QStringLiteral("disconnected"));
     ui->tabWidget->setTabEnabled(3, false);
     ui->tab_4->setConnect(true);

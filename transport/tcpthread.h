@@ -29,8 +29,8 @@ class QTcpSocket;
 //
 // Log strings reach the window one per pass of its event loop: when several are waiting at
 // once (a fast module, -s 0), the rest wait in arrival order for a zero timer, so that the window
-// repaints and takes input between two appends. Before the window learns of an error or of the
-// end of the connection, whatever is still waiting is appended (flushLog).
+// repaints and takes input between two appends. Before the window learns of an error, whatever
+// is still waiting is appended (flushLog).
 class QTcpThread : public QThread
 {
     Q_OBJECT
@@ -39,10 +39,6 @@ public:
 
     QTcpThread(const QString &host, quint16 port, QObject *parent = nullptr);
     ~QTcpThread() override;
-
-    // Window's thread: appends every log string still waiting, in order. The window calls it
-    // when the connection ended, before it says so.
-    void flushLog();
 
     virtual void abort();
     virtual void stop();
@@ -91,6 +87,8 @@ private slots:
     void appendNextLog();
 
 private:
+    // Appends every log string still waiting, in order (window's thread).
+    void flushLog();
     void handOverLog(QString *s);
     int poolIndex(const QString *s) const;
     // Parses what is left in the socket after the module closed the connection.
