@@ -34,3 +34,4 @@ endfunction()
 
 tarnix_add_fuzz_target(fuzz_records tst_program_fuzzreplay)
 tarnix_add_fuzz_target(fuzz_datatext tst_datatext_fuzzreplay)
+tarnix_add_fuzz_target(fuzz_programfile tst_programfile_fuzzreplay)
