@@ -1,9 +1,9 @@
 // Program files from untrusted bytes: the record reader, then the rebuild of the program
 // table from what was read. Input: the file's bytes.
 
+#include "../support/fakehost.h"
 #include "fuzzcheck.h"
 #include "programfile.h"
-#include "programhost.h"
 #include "vmeprogram.h"
 
 #include <QBuffer>
@@ -14,26 +14,15 @@
 
 namespace {
 
-class CountingHost : public ProgramHost
+class CountingHost : public FakeHost
 {
 public:
     int marked = 0;
-
-    int addressMode() override { return 1; }
-    int accessMode() override { return 0; }
-    int dataMode() override { return 0; }
-    int readWrite() override { return 0; }
-    bool checkInteractiveID(unsigned char id, unsigned char *, unsigned char *) override { return id < 128; }
-    bool checkID(unsigned char id) override { return id < 128; }
-    bool getFreeID(unsigned char &) override { return false; }
     bool setID(unsigned char, bool used) override
     {
         marked += used ? 1 : 0;
         return used;
     }
-    bool checkVectorID(int) override { return false; }
-    bool pollingPresent() override { return false; }
-    void setPollingPresent(bool) override {}
 };
 
 bool sameMemory(const ModuleMemory &a, const ModuleMemory &b)
