@@ -279,10 +279,12 @@ Table rebuild(const ModuleMemory &memory, ProgramHost *host)
         }
     }
 
+    for (const VmeProgram *program : parsed)
+        for (const VmeInstruction *ins : program->instructions)
+            table.ids.append(ins->id);
     if (host)
-        for (const VmeProgram *program : parsed)
-            for (const VmeInstruction *ins : program->instructions)
-                host->setID(ins->id, true);
+        for (quint8 id : std::as_const(table.ids))
+            host->setID(id, true);
     for (const auto &program : vectors)
         for (char v : std::as_const(program->data))
             table.usedVectors.insert(quint8(v));

@@ -78,15 +78,16 @@ struct Table
     // interrupt programs of all seven levels.
     std::vector<std::unique_ptr<VmeProgram>> programs;
     QSet<quint8> usedVectors;
+    // IDs of the instruction records read, in the order read (INTR-only programs read none).
+    QList<quint8> ids;
     // Row name of the program that could not be read (an access code the mode word does not
     // define, or records that would lie outside the image); empty when all were read.
     QString refused;
     bool ok() const { return refused.isEmpty(); }
 };
 
-// Rebuilds the table. Only when every program could be read are the instruction IDs of the
-// records read marked used with host (may be null); otherwise the table is empty and the
-// host untouched.
+// Rebuilds the table. Only when every program could be read are the IDs marked used with
+// host (may be null); otherwise the table is empty and the host untouched.
 Table rebuild(const ModuleMemory &memory, ProgramHost *host);
 
 // Row name of a program ("Polling", "Vector5", "Vector(default)", "Interrupt3").
