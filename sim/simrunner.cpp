@@ -146,7 +146,7 @@ bool SimRunner::serveInterrupt(int level)
     const int count = byteAt(mem, entry) + 1;
     const quint32 offset = quint32(byteAt(mem, entry + 1) << 8) | byteAt(mem, entry + 2);
     const quint8 kind = byteAt(mem, entry + 3);
-    const QString name = QStringLiteral("vector 0x%1 %2").arg(run.vector & 0xFF, 2, 16, QLatin1Char('0'));
+    const QString name = QStringLiteral("vector 0x%1").arg(run.vector & 0xFF, 2, 16, QLatin1Char('0'));
     if (kind != 0x00 && kind != 0xFF) {
         m_state->log(QStringLiteral("%1: table entry marked 0x%2, neither its own nor the default program; "
                                     "nothing runs").arg(name).arg(kind, 2, 16, QLatin1Char('0')));
@@ -154,7 +154,7 @@ bool SimRunner::serveInterrupt(int level)
     }
     run.interrupt = false;
     runProgram(mem, offset, count, &run,
-               name + (kind ? QStringLiteral("(default program)") : QStringLiteral("program")));
+               name + (kind ? QStringLiteral(" default program") : QStringLiteral(" program")));
     return true;
 }
 
@@ -170,7 +170,7 @@ bool SimRunner::runEvent(const QByteArray &mem, int event, Run *run)
 bool SimRunner::runProgram(const QByteArray &mem, quint32 offset, int count, Run *run, const QString &name)
 {
     m_state->log(QStringLiteral("run %1 (flow %2): %3 instructions at image offset %4")
-                     .arg(name).arg(run->flow).arg(count).arg(offset));
+                     .arg(name, QString::number(run->flow), QString::number(count), QString::number(offset)));
     // Positions are register addresses; a record must lie wholly inside the image.
     quint64 at = quint64(ImageAddress) + offset;
     for (int i = 0; i < count; ++i) {
