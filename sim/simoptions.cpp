@@ -65,7 +65,8 @@ QList<QCommandLineOption> options()
         opt({s("report-address")}, s("VME address in the report headers (default 0)."), s("addr"), s("0")),
         opt({s("report-items")}, s("Data size of a report in D32 items, 1..63 (default 1)."), s("n"), s("1")),
         opt({s("report-no-data")}, s("Send reports as bare headers (Read(No Echo))."), QString()),
-        opt({s("v"), s("verbose")}, s("Log every command and register access to stderr.")),
+        opt({s("v"), s("verbose")}, s("Log every command, register access, raised interrupt, program run and program "
+                                         "instruction to stderr.")),
     };
 }
 
