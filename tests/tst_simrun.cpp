@@ -186,6 +186,7 @@ void TstSimRun::garbageEndsTheRun_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("reports");
     QTest::newRow("start at the image's last record") << 19u << QByteArray::fromHex("FF") << 1;
+    QTest::newRow("no acknowledge, no vector program") << 19u << QByteArray::fromHex("06") << 3;
     QTest::newRow("write data past the end") << 4088u << QByteArray::fromHex("00000000 8000 40 FF") << 0;
     QTest::newRow("vector offset beyond the image") << 1044u << QByteArray::fromHex("00FFFF00") << 3;
     QTest::newRow("vector count past the end") << 1044u << QByteArray::fromHex("FF07F800") << 4;
