@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Stands in for the main window of a command connection: the thread connects to these slots by
+// name. Records the events, responses and log text in order; `onReceived` may pass responses on
+// (to a tab, say).
+class TcpOwner : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList events;          // "connected", "error", "closed"
+    QList<QByteArray> responses;
+    QList<quint8> ids;
+    QList<quint16> modes;
+    QString log;
+    QString lastError;
+    QStringList errors;
+    int logDeliveries = 0;
+    int passes = 0;              // a test may advance it once per pass of the event loop
+    QList<int> appendPasses;     // the pass in which each log string arrived
+    int logSizeAtError = -1;
+    std::function<void(quint8, quint16, const QByteArray &)> onReceived;
+
+    bool up() const { return !events.isEmpty() && events.last() == QLatin1String("connected"); }
+
+public slots:
+    void startTcp();
+    void stopped();
+    void displayError(QString *text);
+    void received(quint8 id, quint16 mode, QByteArray *buf);
+    void appendLog(QString *text);
+};
