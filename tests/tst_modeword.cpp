@@ -55,12 +55,13 @@ void TestModeWord::packets_data()
     QTest::addColumn<int>("id");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<int>("dataSize"); // of a response with this header
     QTest::newRow("read of one D32 item at 0x1000, A32, User Data")
-        << 0x1000u << 4u << 0x0A00 << 0x80 << QByteArray() << hex("00001000 00000004 0a00 80 10");
+        << 0x1000u << 4u << 0x0A00 << 0x80 << QByteArray() << hex("00001000 00000004 0a00 80 10") << 4;
     QTest::newRow("write: its data follows the header")
-        << 0x1000u << 4u << 0x8A00 << 0x80 << hex("deadbeef") << hex("00001000 00000004 8a00 80 1b deadbeef");
+        << 0x1000u << 4u << 0x8A00 << 0x80 << hex("deadbeef") << hex("00001000 00000004 8a00 80 1b deadbeef") << 0;
     QTest::newRow("every field big-endian")
-        << 0x12345678u << 0x50050004u << 0x0A00 << 5 << QByteArray() << hex("12345678 50050004 0a00 05 50");
+        << 0x12345678u << 0x500501FFu << 0x0A00 << 5 << QByteArray() << hex("12345678 500501ff 0a00 05 bb") << 255;
 }
 
 void TestModeWord::packets()
@@ -87,6 +88,7 @@ void TestModeWord::packets()
     QCOMPARE(h.mode, cmd.mode);
     QCOMPARE(h.id, cmd.id);
     QCOMPARE(h.crc, cmd.crc);
+    QTEST(KelvoPacket::responseDataSize(h), "dataSize");
 }
 
 void TestModeWord::decode_data()
