@@ -19,8 +19,6 @@ private slots:
     void decode();
     void encodeFromLists_data();
     void encodeFromLists();
-    void isEcho_data();
-    void isEcho();
     void shortArrayChangesNothing();
 };
 
@@ -101,18 +99,22 @@ void TestModeWord::decode_data()
     QTest::addColumn<int>("addressMode");
     QTest::addColumn<int>("accessMode");
     QTest::addColumn<int>("encoded"); // the word of the decoded fields
-    QTest::newRow("INTR 0x2830") << 0x2830 << true << false << true << 2 << 0 << 10 << 0x2830;
-    QTest::newRow("write echo 0xC540") << 0xC540 << false << true << false << 1 << 1 << 3 << 0xC540;
-    QTest::newRow("read D32 A32 0x0A00") << 0x0A00 << true << false << false << 2 << 2 << 0 << 0x0A00;
-    QTest::newRow("status bits ignored 0x0A05") << 0x0A05 << true << false << false << 2 << 2 << 0 << 0x0A00;
-    QTest::newRow("bit 12 ignored 0x1A0F") << 0x1A0F << true << false << false << 2 << 2 << 0 << 0x0A00;
-    QTest::newRow("fixed sup prog 0x00D0") << 0x00D0 << true << false << false << 0 << 0 << 9 << 0x00D0;
-    QTest::newRow("sup BLT 0x0160") << 0x0160 << true << false << false << 0 << 1 << 5 << 0x0160;
-    QTest::newRow("fixed user data 0x0880") << 0x0880 << true << false << false << 2 << 0 << 6 << 0x0880;
-    QTest::newRow("data mode 3 kept") << 0x0F00 << true << false << false << 3 << 3 << 0 << 0x0F00;
+    QTest::addColumn<bool>("carries"); // a response or report carries data
+    QTest::newRow("INTR 0x2830") << 0x2830 << true << false << true << 2 << 0 << 10 << 0x2830 << false;
+    QTest::newRow("write echo 0xC540") << 0xC540 << false << true << false << 1 << 1 << 3 << 0xC540 << true;
+    QTest::newRow("write no data echo 0x8540") << 0x8540 << false << false << false << 1 << 1 << 3 << 0x8540 << false;
+    QTest::newRow("write no echo 0xA000") << 0xA000 << false << false << true << 0 << 0 << 0 << 0xA000 << false;
+    QTest::newRow("read no echo 0x2A00") << 0x2A00 << true << false << true << 2 << 2 << 0 << 0x2A00 << false;
+    QTest::newRow("read D32 A32 0x0A00") << 0x0A00 << true << false << false << 2 << 2 << 0 << 0x0A00 << true;
+    QTest::newRow("status bits ignored 0x0A05") << 0x0A05 << true << false << false << 2 << 2 << 0 << 0x0A00 << true;
+    QTest::newRow("bit 12 ignored 0x1A0F") << 0x1A0F << true << false << false << 2 << 2 << 0 << 0x0A00 << true;
+    QTest::newRow("fixed sup prog 0x00D0") << 0x00D0 << true << false << false << 0 << 0 << 9 << 0x00D0 << true;
+    QTest::newRow("sup BLT 0x0160") << 0x0160 << true << false << false << 0 << 1 << 5 << 0x0160 << true;
+    QTest::newRow("fixed user data 0x0880") << 0x0880 << true << false << false << 2 << 0 << 6 << 0x0880 << true;
+    QTest::newRow("data mode 3 kept") << 0x0F00 << true << false << false << 3 << 3 << 0 << 0x0F00 << true;
     for (int code : {0x7, 0xA, 0xB, 0xE, 0xF})
         QTest::addRow("code %X gives INTR", code)
-            << (0xCA00 | (code << 4)) << false << true << false << 2 << 2 << -1 << 0x2830;
+            << (0xCA00 | (code << 4)) << false << true << false << 2 << 2 << -1 << 0x2830 << true;
 }
 
 void TestModeWord::decode()
@@ -137,6 +139,7 @@ void TestModeWord::decode()
     a.setMode(out);
     QFETCH(int, encoded);
     QCOMPARE(out, QByteArray("x") + char(encoded >> 8) + char(encoded));
+    QTEST(VmeModeWord::isEcho(quint16(word)), "carries");
 }
 
 void TestModeWord::encodeFromLists_data()
@@ -173,24 +176,6 @@ void TestModeWord::encodeFromLists()
     ins.addressMode = addr;
     ins.accessMode = access;
     QTEST(int(ins.mode()), "word");
-}
-
-void TestModeWord::isEcho_data()
-{
-    QTest::addColumn<int>("word");
-    QTest::addColumn<bool>("echo");
-    QTest::newRow("0x0A00 read") << 0x0A00 << true;
-    QTest::newRow("0x2A00 read no echo") << 0x2A00 << false;
-    QTest::newRow("0xC540 write echo") << 0xC540 << true;
-    QTest::newRow("0x8540 write no data echo") << 0x8540 << false;
-    QTest::newRow("0xA000 write no echo") << 0xA000 << false;
-    QTest::newRow("0x2830 INTR") << 0x2830 << false;
-}
-
-void TestModeWord::isEcho()
-{
-    QFETCH(int, word);
-    QTEST(VmeModeWord::isEcho(quint16(word)), "echo");
 }
 
 void TestModeWord::shortArrayChangesNothing()

@@ -2,7 +2,6 @@
 // the packet faults and report bursts, over 127.0.0.1 on ephemeral ports.
 
 #include "bytes.h"
-#include "simconnection.h"
 #include "simprobe.h"
 #include "tarnixsim.h"
 
@@ -31,7 +30,6 @@ private slots:
     void packetFaults_data();
     void packetFaults();
     void reportBurstArrivesInOrder();
-    void reportFloodStaysBoundedForSlowReader();
 
 private:
     TarnixSim *sim() const { return m_thread->sim(); }
@@ -260,27 +258,6 @@ void TstSimTcp::reportBurstArrivesInOrder()
             QFAIL(qPrintable(QStringLiteral("report %1: %2").arg(k).arg(QString::fromLatin1(report.toHex()))));
     }
     QTRY_COMPARE(sim()->counters().reportsSent, quint64(burst.count));
-}
-
-// A client that stops reading must not make the module queue without bound.
-void TstSimTcp::reportFloodStaysBoundedForSlowReader()
-{
-    SimProbe::Tcp tcp;
-    tcp.socket().setReadBufferSize(4096);
-    QVERIFY(connect(tcp));
-    SimReportBurst burst;
-    burst.count = 0; // until stopped
-    QCOMPARE(sim()->startReports(burst), 1);
-    // Once the kernel buffers are full the module's own queue fills up to its mark...
-    QTRY_VERIFY_WITH_TIMEOUT(sim()->pendingOutputBytes() >= SimConnection::HighWater / 2, 20000);
-    // ... and stays there. Each RBCP round trip proves the module went through its event loop.
-    SimProbe::Udp udp;
-    for (int i = 0; i < 5; ++i) {
-        QVERIFY(!udp.exchange(SimProbe::rbcpRead(quint8(i), 0, 4), sim()->udpPort()).isEmpty());
-        const qint64 pending = sim()->pendingOutputBytes();
-        QVERIFY2(pending <= SimConnection::HighWater + SimConnection::ChunkBytes, qPrintable(QString::number(pending)));
-    }
-    sim()->stopReports();
 }
 
 QTEST_GUILESS_MAIN(TstSimTcp)
