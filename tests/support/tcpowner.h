@@ -31,9 +31,29 @@ public:
     bool up() const { return !events.isEmpty() && events.last() == QLatin1String("connected"); }
 
 public slots:
-    void startTcp();
-    void stopped();
-    void displayError(QString *text);
-    void received(quint8 id, quint16 mode, QByteArray *buf);
-    void appendLog(QString *text);
+    void startTcp() { events << QStringLiteral("connected"); }
+    void stopped() { events << QStringLiteral("closed"); }
+    void displayError(QString *text)
+    {
+        lastError = *text;
+        errors << *text;
+        logSizeAtError = int(log.size());
+        events << QStringLiteral("error");
+    }
+    void received(quint8 id, quint16 mode, QByteArray *buf)
+    {
+        ids << id;
+        modes << mode;
+        responses << *buf;
+        if (onReceived)
+            onReceived(id, mode, *buf);
+        buf->clear();
+    }
+    void appendLog(QString *text)
+    {
+        log += *text;
+        ++logDeliveries;
+        appendPasses << passes;
+        text->clear();
+    }
 };
