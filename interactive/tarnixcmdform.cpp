@@ -259,8 +259,11 @@ void TarnixCmdForm::changeDisplay()
     QByteArray data;
     if (address != showAddress) {
         getData(data);
-        if (rawAddress) {
-            ui->addrEdit->setText(QStringLiteral("0x%1").arg(startAddress, 8, 16, QLatin1Char('0')));
+        // Only a valid address is put into its full form: an invalid one stays as typed so
+        // that the next command is refused rather than sent elsewhere.
+        quint32 address = 0;
+        if (rawAddress && HexLayout::parseAddress(ui->addrEdit->text(), &address)) {
+            ui->addrEdit->setText(QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0')));
             rawAddress = false;
         }
     } else if (width != dataWidth) {
