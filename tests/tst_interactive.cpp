@@ -1,6 +1,8 @@
-// The interactive tab on its own: a fake window answers the ID range and a worker that is never
-// started collects the commands, so every field check, ID and layout can be looked at exactly.
+// The interactive tab on its own: its text layouts on plain strings, then the tab with a fake
+// window that answers the ID range and a worker that is never started and collects the
+// commands, so every field check, ID and layout can be looked at exactly.
 #include "fakehost.h"
+#include "hexlayout.h"
 #include "filedialoganswerer.h"
 #include "modalanswerer.h"
 #include "namedchild.h"
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -23,6 +26,14 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+QString blanks(int n)
+{
+    return QString(n, u' ');
+}
+
+const QString D8Header = u"<<    Source Data    >>   <<     Echo Data     >>\n"_s;
+const QString D32Header = u"<< Source Data >>   <<  Echo Data  >>\n"_s;
 
 // A worker that is never started: it keeps what the tab queues.
 class CaptureThread : public QTcpThread
@@ -52,13 +63,20 @@ struct Tab
     void setText(const QString &t) { w<QTextEdit>("dataText")->setPlainText(t); }
     QString address() { return w<QLineEdit>("addrEdit")->text(); }
     bool idle() { return w<QGroupBox>("groupRW")->isEnabled(); }
-    // The fields as the operator fills them: "D16 0x1000 4", "-" for an empty field.
+    // The fields as the operator fills them, "-" for an empty one: width, address, length, and
+    // optionally the address mode, the access mode index and "echo" ("D16 1000 4 A32 3 echo").
     void fill(const QString &fields)
     {
         const QStringList f = fields.split(u' ').replaceInStrings(QRegularExpression(u"^-$"_s), QString());
         w<QComboBox>("datm")->setCurrentIndex(QStringList{u"D8"_s, u"D16"_s, u"D32"_s}.indexOf(f.at(0)));
         w<QLineEdit>("addrEdit")->setText(f.at(1));
         w<QLineEdit>("lenEdit")->setText(f.at(2));
+        if (f.size() > 3)
+            form.setAddressMode(QStringList{u"A16"_s, u"A24"_s, u"A32"_s}.indexOf(f.at(3)));
+        if (f.size() > 4)
+            form.setAccessMode(f.at(4).toInt());
+        if (f.size() > 5)
+            w<QCheckBox>("echoCheck")->click();
     }
     void press(bool read) { w<QPushButton>(read ? "readButton" : "writeButton")->click(); }
     void click(const char *box) { w<QCheckBox>(box)->click(); }
@@ -105,6 +123,11 @@ class TestInteractive : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QCoreApplication::setApplicationName(u"tst_interactive"_s); }
+    void layout_data();
+    void layout();
+    void everyLayoutReadsBack();
+    void readText_data();
+    void readText();
     void idSequence_data();
     void idSequence();
     void commands_data();
@@ -117,7 +140,6 @@ private slots:
     void saveAndLoad();
     void fileErrors_data();
     void fileErrors();
-    void workerGone();
 };
 
 void TestInteractive::idSequence_data()
@@ -166,9 +188,6 @@ void TestInteractive::idSequence()
 void TestInteractive::commands_data()
 {
     QTest::addColumn<QString>("fields");
-    QTest::addColumn<int>("access");
-    QTest::addColumn<int>("addressMode");
-    QTest::addColumn<bool>("echo");
     QTest::addColumn<QString>("data");    // a write when not null
     QTest::addColumn<QString>("outcome"); // address, byte length, mode and data sent; or the refusal
 
@@ -176,49 +195,39 @@ void TestInteractive::commands_data()
     const QString length = u"Please set Length(0-%1) correctly."_s;
     const QString mismatch =
         u"Please set Data for write correctly.\nMismatch between %1(Length) and %2(a number of Data)"_s;
-    QTest::newRow("plain number is hex") << u"D8 1000 1"_s << 1 << 1 << false << QString() << u"00001000 1 0110 "_s;
-    QTest::newRow("010 is hex too") << u"D16 010 2"_s << 2 << 0 << false << QString() << u"00000010 4 0420 "_s;
-    QTest::newRow("D32 at 0x10, longest") << u"D32 0x10 63"_s << 4 << 2 << false << QString() << u"00000010 252 0a50 "_s;
-    QTest::newRow("D16 length 0x10") << u"D16 0x1002 0x10"_s << 5 << 1 << false << QString() << u"00001002 32 0560 "_s;
-    QTest::newRow("read of length 0, no echo") << u"D8 0 0"_s << 7 << 1 << true << QString() << u"00000000 0 0190 "_s;
-    QTest::newRow("D8 write, no echo") << u"D8 20 3"_s << 9 << 2 << false << u"0A 0B 0C"_s << u"00000020 3 82d0 0a0b0c"_s;
-    QTest::newRow("D8 write, odd pieces") << u"D8 20 3"_s << 0 << 1 << false << u"01 2 03"_s << u"00000020 3 8100 010203"_s;
-    QTest::newRow("D8 write, one odd piece") << u"D8 20 2"_s << 8 << 1 << false << u"ABC"_s << u"00000020 2 81c0 0abc"_s;
+    QTest::newRow("plain number is hex") << u"D8 1000 1 A24 1"_s << QString() << u"00001000 1 0110 "_s;
+    QTest::newRow("010 is hex too") << u"D16 010 2 A16 2"_s << QString() << u"00000010 4 0420 "_s;
+    QTest::newRow("D32 at 0x10, longest") << u"D32 0x10 63 A32 4"_s << QString() << u"00000010 252 0a50 "_s;
+    QTest::newRow("D16 length 0x10") << u"D16 0x1002 0x10 A24 5"_s << QString() << u"00001002 32 0560 "_s;
+    QTest::newRow("read of length 0, no echo") << u"D8 0 0 A24 7 echo"_s << QString() << u"00000000 0 0190 "_s;
+    QTest::newRow("D8 write, no echo") << u"D8 20 3 A32 9"_s << u"0A 0B 0C"_s << u"00000020 3 82d0 0a0b0c"_s;
+    QTest::newRow("D8 write, odd pieces") << u"D8 20 3 A24 0"_s << u"01 2 03"_s << u"00000020 3 8100 010203"_s;
+    QTest::newRow("D8 write, one odd piece") << u"D8 20 2 A24 8"_s << u"ABC"_s << u"00000020 2 81c0 0abc"_s;
     QTest::newRow("D16 write with echo")
-        << u"D16 0xfffffffe 2"_s << 3 << 2 << true << u"1234 567"_s << u"fffffffe 4 c640 12340567"_s;
+        << u"D16 0xfffffffe 2 A32 3 echo"_s << u"1234 567"_s << u"fffffffe 4 c640 12340567"_s;
     QTest::newRow("D32 write of two items")
-        << u"D32 0x100 2"_s << 6 << 0 << true << u"DEADBEEF 00000001 \n"_s << u"00000100 8 c880 deadbeef00000001"_s;
+        << u"D32 0x100 2 A16 6 echo"_s << u"DEADBEEF 00000001 \n"_s << u"00000100 8 c880 deadbeef00000001"_s;
 
-    QTest::newRow("empty address") << u"D8 - 1"_s << 0 << 1 << false << QString() << address;
-    QTest::newRow("not a number") << u"D8 12g4 1"_s << 0 << 1 << false << QString() << address;
-    QTest::newRow("beyond 32 bits") << u"D8 0x100000000 1"_s << 0 << 1 << false << QString() << address;
-    QTest::newRow("D32 misaligned") << u"D32 0x1002 1"_s << 0 << 1 << false << QString()
-                                    << u"The address must be 4byte aligned."_s;
-    QTest::newRow("D16 odd") << u"D16 1001 1"_s << 0 << 1 << false << u"1234"_s << u"The address must be 2byte aligned."_s;
-    QTest::newRow("D8 length 256") << u"D8 0 256"_s << 0 << 1 << false << QString() << length.arg(255);
-    QTest::newRow("D16 length 128") << u"D16 0 128"_s << 0 << 1 << false << QString() << length.arg(127);
-    QTest::newRow("D32 length 0x40") << u"D32 0 0x40"_s << 0 << 1 << false << QString() << length.arg(63);
-    QTest::newRow("negative length") << u"D8 0 -1"_s << 0 << 1 << false << QString() << length.arg(255);
-    QTest::newRow("D16 length 4, six bytes")
-        << u"D16 0 4"_s << 0 << 1 << false << u"11 22 33 44 55 66"_s << mismatch.arg(8).arg(3);
-    QTest::newRow("D32 length 1, five bytes")
-        << u"D32 0 1"_s << 0 << 1 << false << u"0102030405"_s << mismatch.arg(4).arg(1);
-    QTest::newRow("D8 write without data") << u"D8 0 2"_s << 0 << 1 << false << u""_s << mismatch.arg(2).arg(0);
+    QTest::newRow("empty address") << u"D8 - 1"_s << QString() << address;
+    QTest::newRow("not a number") << u"D8 12g4 1"_s << QString() << address;
+    QTest::newRow("beyond 32 bits") << u"D8 0x100000000 1"_s << QString() << address;
+    QTest::newRow("D32 misaligned") << u"D32 0x1002 1"_s << QString() << u"The address must be 4byte aligned."_s;
+    QTest::newRow("D16 odd") << u"D16 1001 1"_s << u"1234"_s << u"The address must be 2byte aligned."_s;
+    QTest::newRow("D8 length 256") << u"D8 0 256"_s << QString() << length.arg(255);
+    QTest::newRow("D16 length 128") << u"D16 0 128"_s << QString() << length.arg(127);
+    QTest::newRow("D32 length 0x40") << u"D32 0 0x40"_s << QString() << length.arg(63);
+    QTest::newRow("negative length") << u"D8 0 -1"_s << QString() << length.arg(255);
+    QTest::newRow("D16 length 4, six bytes") << u"D16 0 4"_s << u"11 22 33 44 55 66"_s << mismatch.arg(8).arg(3);
+    QTest::newRow("D32 length 1, five bytes") << u"D32 0 1"_s << u"0102030405"_s << mismatch.arg(4).arg(1);
+    QTest::newRow("D8 write without data") << u"D8 0 2"_s << u""_s << mismatch.arg(2).arg(0);
 }
 
 void TestInteractive::commands()
 {
     QFETCH(QString, fields);
-    QFETCH(int, access);
-    QFETCH(int, addressMode);
-    QFETCH(bool, echo);
     QFETCH(QString, data);
     QFETCH(QString, outcome);
     Tab t;
-    t.form.setAccessMode(access);
-    t.form.setAddressMode(addressMode);
-    if (echo)
-        t.click("echoCheck");
     t.fill(fields);
     t.setText(data);
     ModalAnswerer box(QMessageBox::Ok, 2000);
@@ -256,8 +265,7 @@ void TestInteractive::responses()
     QFETCH(quint16, status);
     QFETCH(QString, message);
     Tab t;
-    t.form.setAddressMode(2);
-    t.fill(u"D32 0x40 1"_s);
+    t.fill(u"D32 0x40 1 A32"_s);
     t.press(true);
     // Responses to other commands and programs' reports are not this tab's.
     ModalAnswerer box(QMessageBox::Ok, message.isEmpty() ? 1000 : 10000);
@@ -281,6 +289,13 @@ void TestInteractive::responses()
     t.press(true);
     QVERIFY(!t.idle());
     t.form.setAddressMode(0);
+    QVERIFY(t.idle());
+
+    // The window destroys the worker when the connection ends: the tab stays usable.
+    auto *gone = new CaptureThread;
+    t.form.setTcp(gone);
+    delete gone;
+    t.press(true);
     QVERIFY(t.idle());
 }
 
@@ -335,14 +350,13 @@ void TestInteractive::addressToggle()
 void TestInteractive::echoDisplay()
 {
     Tab t;
-    const QString header = u"<<    Source Data    >>   <<     Echo Data     >>\n"_s;
     t.fill(u"D8 0 3"_s);
     t.setText(u"01 02 03"_s);
     t.click("echoCheck");
     t.click("dispEcho");
     t.press(false);
     t.answer(QByteArray::fromHex("0102ff"));
-    QCOMPARE(t.text(), header + u"01 02 03 "_s + QString(17, u' ') + u"01 02 FF \n"_s);
+    QCOMPARE(t.text(), D8Header + u"01 02 03 "_s + blanks(17) + u"01 02 FF \n"_s);
 
     // Unchecking the echo box turns the echo display off and keeps only the source column.
     t.click("echoCheck");
@@ -354,7 +368,7 @@ void TestInteractive::echoDisplay()
     t.click("echoCheck");
     t.setText(u"A B"_s);
     t.click("dispEcho");
-    QCOMPARE(t.text(), header + u"0A 0B "_s + QString(20, u' ') + u"01 02 FF \n"_s);
+    QCOMPARE(t.text(), D8Header + u"0A 0B "_s + blanks(20) + u"01 02 FF \n"_s);
 }
 
 void TestInteractive::saveAndLoad()
@@ -435,16 +449,111 @@ void TestInteractive::fileErrors()
     QCOMPARE(t.w<QLineEdit>("lenEdit")->text(), u"9"_s);
 }
 
-void TestInteractive::workerGone()
+void TestInteractive::layout_data()
 {
-    // The window destroys the worker when the connection ends: the tab stays usable.
-    Tab t;
-    auto *gone = new CaptureThread;
-    t.form.setTcp(gone);
-    delete gone;
-    t.fill(u"D8 0 1"_s);
-    t.press(true);
-    QVERIFY(t.idle());
+    QTest::addColumn<QString>("data"); // hex digits
+    QTest::addColumn<QString>("echo"); // hex digits of the echo column; null: the plain layout
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("showAddress");
+    QTest::addColumn<quint32>("start");
+    QTest::addColumn<QString>("text");
+
+    const QString one10 = u"0102030405060708090a"_s;
+    const QString plain;
+    QTest::newRow("D8 01..0A") << one10 << plain << 0 << false << 0u << u"01 02 03 04 05 06 07 08\n09 0A "_s;
+    QTest::newRow("D8 with addresses")
+        << one10 << plain << 0 << true << 0x1000u
+        << u"[0x00001000] 01 02 03 04 05 06 07 08\n[0x00001008] 09 0A "_s;
+    QTest::newRow("D16 lone last byte") << u"123456"_s << plain << 1 << false << 0u << u"1234 56   \n"_s;
+    QTest::newRow("D16 two rows with addresses")
+        << u"00112233445566778899"_s << plain << 1 << true << 0x10u
+        << u"[0x00000010] 0011 2233 4455 6677 \n[0x00000018] 8899 \n"_s;
+    QTest::newRow("D32 three bytes over") << u"123456789abcde"_s << plain << 2 << false << 0u
+                                          << u"12345678 9ABCDE   \n"_s;
+    QTest::newRow("row addresses wrap at 32 bits")
+        << one10.left(18) << plain << 2 << true << 0xFFFFFFF8u
+        << u"[0xfffffff8] 01020304 05060708 \n[0x00000000] 09       \n"_s;
+    QTest::newRow("empty") << QString() << plain << 1 << true << 0u << QString();
+
+    QTest::newRow("echo D8 three bytes") << u"010203"_s << u"010203"_s << 0 << false << 0u
+                                         << D8Header + u"01 02 03 "_s + blanks(15) + u"  01 02 03 \n"_s;
+    QTest::newRow("echo shorter than the source")
+        << one10 << u"010203"_s << 0 << false << 0u
+        << D8Header + u"01 02 03 04 05 06 07 08   01 02 03 \n09 0A "_s + blanks(18) + u"  \n"_s;
+    QTest::newRow("echo D16 with addresses")
+        << u"1234567890"_s << u"1234567890"_s << 1 << true << 0x2000u
+        << blanks(13) + u"<<  Source Data  >>   <<   Echo Data   >>\n[0x00002000] 1234 5678 90   "_s + blanks(5) +
+            u"  1234 5678 90   \n"_s;
+    QTest::newRow("echo D32 differs") << u"0000000100000002"_s << u"00000001ffffffff"_s << 2 << false << 0u
+                                      << D32Header + u"00000001 00000002   00000001 FFFFFFFF \n"_s;
+    QTest::newRow("echo D32 short last item") << u"0102030405"_s << u"01020304"_s << 2 << false << 0u
+                                              << D32Header + u"01020304 05         01020304 \n"_s;
+}
+
+void TestInteractive::layout()
+{
+    QFETCH(QString, data);
+    QFETCH(QString, echo);
+    QFETCH(int, width);
+    QFETCH(bool, showAddress);
+    QFETCH(quint32, start);
+    QFETCH(QString, text);
+    const QByteArray bytes = QByteArray::fromHex(data.toLatin1());
+    QCOMPARE(echo.isNull() ? HexLayout::plainText(bytes, width, showAddress, start)
+                           : HexLayout::echoText(bytes, QByteArray::fromHex(echo.toLatin1()), width, showAddress, start),
+             text);
+}
+
+// Whatever the tab shows, a write or a data file takes the same bytes back out of it.
+void TestInteractive::everyLayoutReadsBack()
+{
+    QRandomGenerator random(42);
+    for (int size : {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 33, 255, 4096}) {
+        QByteArray data(size, '\0');
+        for (char &c : data)
+            c = char(random.bounded(256));
+        for (int width = 0; width < 3; ++width) {
+            for (int options = 0; options < 4; ++options) {
+                const bool address = options & 1;
+                const bool echo = options & 2;
+                const QString text = echo ? HexLayout::echoText(data, data.left(size / 2), width, address, 0xFFFFFF00)
+                                          : HexLayout::plainText(data, width, address, 0xFFFFFF00);
+                if (HexLayout::readText(text, address, echo) != data)
+                    QFAIL(qPrintable(u"%1 bytes, D%2, address %3, echo %4"_s
+                                         .arg(size).arg(8 << width).arg(address).arg(echo)));
+            }
+        }
+    }
+}
+
+void TestInteractive::readText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("showAddress");
+    QTest::addColumn<bool>("showEcho");
+    QTest::addColumn<QString>("data"); // hex digits
+
+    QTest::newRow("pairs") << u"0A 0B 0C"_s << false << false << u"0a0b0c"_s;
+    QTest::newRow("odd pieces do not borrow digits") << u"01 2 03"_s << false << false << u"010203"_s;
+    QTest::newRow("line breaks and tabs end a piece") << u"1\n2\t3"_s << false << false << u"010203"_s;
+    QTest::newRow("other characters are skipped") << u"zz 1g2 ? １２"_s << false << false << u"12"_s;
+    QTest::newRow("address: first piece of every line dropped")
+        << u"01 02 03\n[0x8] 04\n"_s << true << false << u"020304"_s;
+    QTest::newRow("address: odd pieces") << u"[0x0] 12 3 45\n[0x8] 6"_s << true << false << u"12034506"_s;
+    QTest::newRow("address: a line without blank is all address") << u"[0x0]\n[0x8] 05"_s << true << false << u"05"_s;
+    QTest::newRow("echo: header skipped, echo column ignored")
+        << D8Header + u"01 2 03"_s + blanks(17) + u"  FF FF FF \n"_s << false << true << u"010203"_s;
+    QTest::newRow("echo: a line without two blanks is all source")
+        << u"header 12\n01 02\n03"_s << false << true << u"010203"_s;
+}
+
+void TestInteractive::readText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, showAddress);
+    QFETCH(bool, showEcho);
+    QFETCH(QString, data);
+    QCOMPARE(HexLayout::readText(text, showAddress, showEcho), QByteArray::fromHex(data.toLatin1()));
 }
 
 QTEST_MAIN(TestInteractive)
