@@ -2,8 +2,8 @@
 // window that answers the ID range and a worker that is never started and collects the
 // commands, so every field check, ID and layout can be looked at exactly.
 #include "fakehost.h"
-#include "hexlayout.h"
 #include "filedialoganswerer.h"
+#include "hexlayout.h"
 #include "modalanswerer.h"
 #include "namedchild.h"
 #include "tarnixcmd.h"
