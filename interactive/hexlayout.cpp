@@ -51,11 +51,11 @@ int hexDigit(QChar c)
     return -1;
 }
 
-// Appends the bytes of every blank-separated piece of text. Each piece is read on its own:
-// its hex digits pair from the end of the piece, so an odd count gives its first digit a
-// byte of its own ("01 2 03" is 01 02 03, "ABC" is 0A BC) and no digit moves into the
-// neighbouring piece. Every other character is skipped. Written out by hand because a
-// loaded data file may hold a megabyte.
+// Appends the bytes of every piece of text between blanks, tabs or line breaks. Each piece
+// is read on its own: its hex digits pair from the end of the piece, so an odd count gives
+// its first digit a byte of its own ("01 2 03" is 01 02 03, "ABC" is 0A BC) and no digit
+// moves into the neighbouring piece. Every other character is skipped. Written out by hand
+// because a loaded data file may hold a megabyte.
 void appendDecoded(QByteArray &out, QStringView text)
 {
     qsizetype i = 0;
