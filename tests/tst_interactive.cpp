@@ -533,7 +533,6 @@ void TestInteractive::readText_data()
     QTest::addColumn<bool>("showEcho");
     QTest::addColumn<QString>("data"); // hex digits
 
-    QTest::newRow("pairs") << u"0A 0B 0C"_s << false << false << u"0a0b0c"_s;
     QTest::newRow("odd pieces do not borrow digits") << u"01 2 03"_s << false << false << u"010203"_s;
     QTest::newRow("line breaks and tabs end a piece") << u"1\n2\t3"_s << false << false << u"010203"_s;
     QTest::newRow("other characters are skipped") << u"zz 1g2 ? １２"_s << false << false << u"12"_s;
