@@ -1,7 +1,8 @@
-// The RBCP client on the wire: the test's thread plays the module and answers each request as a
-// row's rules say (late, lost, flagged, cut or overlong replies, a stop on the way) while the
-// client runs the access on a thread of its own. Also how typed module addresses are read.
+// The RBCP client on the wire, with the test's thread as the module answering each request as a
+// row's rules say (late, lost, flagged, cut or overlong replies) while the client runs on a thread
+// of its own; the UDP worker's jobs and stops against the software module; typed addresses.
 #include "addresstext.h"
+#include "tarnixsim.h"
 #include "udpthread.h"
 
 #include <QDeadlineTimer>
@@ -21,8 +22,8 @@ char moduleByte(uint address)
     return char(address);
 }
 
-// "R fffffc10 20" for a read of 20 bytes, "W fffffcff ff" for a write of the byte FF (a longer
-// write shows its length), "? <hex>" for a datagram that is not a well-formed request.
+// "R fffffc10 20" for a read of 20 bytes, "W fffffcff ff" for a write of the byte FF ("W 00001000
+// 128 01..80" for a longer one), "? <hex>" for a datagram that is not a well-formed request.
 QString summary(const QByteArray &r)
 {
     const bool read = r.size() == 8 && uchar(r[1]) == 0xC0;
@@ -33,45 +34,40 @@ QString summary(const QByteArray &r)
     const QByteArray data = r.mid(8);
     if (read)
         return QStringLiteral("R %1 %2").arg(address).arg(uchar(r[3]));
-    return QStringLiteral("W %1 %2").arg(address, data.size() > 8 ? QString::number(data.size())
-                                                                   : QString::fromLatin1(data.toHex()));
+    if (data.size() <= 8)
+        return QStringLiteral("W %1 %2").arg(address, QString::fromLatin1(data.toHex()));
+    return QStringLiteral("W %1 %2 %3..%4").arg(address).arg(data.size()).arg(uchar(data[0]), 2, 16, QLatin1Char('0'))
+        .arg(uchar(data.back()), 2, 16, QLatin1Char('0'));
 }
 
 // The module's answer to one request: the plain reply (a read's carries moduleByte data) as
-// changed by every rule "kind|prefix" whose prefix starts the request's summary. lose: no reply
-// ("lose2": only to the first two such requests); bus: the bus error flag; short: 5 bytes;
-// header: no data; half: half the data; over: 1000 bytes too many; stale: a copy with an old ID
-// first ("stale19": nineteen copies).
+// changed by each rule "kind|prefix" whose prefix starts the request's summary. "lose": no reply
+// ("lose 2": only to the first two such requests); "bus": the bus error flag; "cut n": the first n
+// bytes only; "over": 1000 bytes too many; "stale n": n copies (or one) with an old ID first.
 QList<QByteArray> answer(const QByteArray &request, const QStringList &rules, QHash<QString, int> &matched)
 {
     if (request.size() < 8)
         return {};
-    QByteArray reply = request.left(8);
     const bool write = uchar(request[1]) == 0x80;
+    QByteArray reply = request.left(8);
     reply[1] = char(write ? 0x88 : 0xC8);
-    const uint address = qFromBigEndian<quint32>(request.constData() + 4);
     for (int i = 0; !write && i < uchar(request[3]); ++i)
-        reply += moduleByte(address + uint(i));
+        reply += moduleByte(qFromBigEndian<quint32>(request.constData() + 4) + uint(i));
     QList<QByteArray> out;
     for (const QString &rule : rules) {
+        const QStringList kind = rule.section(QLatin1Char('|'), 0, 0).split(QLatin1Char(' '));
+        const int n = kind.value(1).toInt();
         if (!summary(request).startsWith(rule.section(QLatin1Char('|'), 1)))
             continue;
-        QString kind = rule.section(QLatin1Char('|'), 0, 0);
-        const int n = kind.mid(kind.indexOf(QRegularExpression(QStringLiteral("\\d|$")))).toInt();
-        kind.remove(QRegularExpression(QStringLiteral("\\d+$")));
-        if (kind == QLatin1String("lose") && (n == 0 || matched[rule]++ < n))
+        if (kind[0] == QLatin1String("lose") && (n == 0 || matched[rule]++ < n))
             return {};
-        if (kind == QLatin1String("bus"))
+        if (kind[0] == QLatin1String("bus"))
             reply[1] = char(reply[1] | 0x01);
-        if (kind == QLatin1String("short"))
-            reply.truncate(5);
-        if (kind == QLatin1String("header"))
-            reply.truncate(8);
-        if (kind == QLatin1String("half"))
-            reply.truncate(8 + (reply.size() - 8) / 2);
-        if (kind == QLatin1String("over"))
+        if (kind[0] == QLatin1String("cut"))
+            reply.truncate(n);
+        if (kind[0] == QLatin1String("over"))
             reply += QByteArray(1000, 'x');
-        for (int i = 0; kind == QLatin1String("stale") && i < qMax(n, 1); ++i)
+        for (int i = 0; kind[0] == QLatin1String("stale") && i < qMax(n, 1); ++i)
             out << QByteArray(reply.left(2) + char((uchar(request[2]) + 100) % 128) + reply.mid(3));
     }
     return out << reply;
@@ -137,10 +133,51 @@ public:
 
 } // namespace
 
+// Stands in for the General tab: the worker connects its signals to these slots by name.
+class Recorder : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList events;
+    bool ended() const { return !events.isEmpty() && events.last().startsWith(QLatin1String("closed")); }
+
+public slots:
+    void displayError(QString *text) { events << QStringLiteral("error:") + *text; }
+    void displayInfo(QString *text) { events << QStringLiteral("info:") + *text; }
+    void displayTcp(quint16 port) { events << QStringLiteral("tcp:%1").arg(port); }
+};
+
 class TestRbcp : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<TarnixSimThread> module;
+    TarnixSim *sim() const { return module->sim(); }
+
+    bool startModule(const SimFaults &faults = SimFaults())
+    {
+        SimConfig c;
+        c.tcpPort = 0;
+        c.udpPort = 0;
+        c.faults = faults;
+        module = std::make_unique<TarnixSimThread>();
+        return module->startSim(c);
+    }
+
+    // A worker owned by the recorder, aimed at the module, with waits of 100 ms per attempt.
+    QUdpThread *worker(Recorder &rec, int waits = 1)
+    {
+        auto *w = new QUdpThread(&rec);
+        w->SetIpAddress(QHostAddress(QHostAddress::LocalHost), sim()->udpPort());
+        w->SetWaitCount(waits);
+        connect(w, &QRbcp::closed, &rec, [&rec](bool ok) { rec.events << QStringLiteral("closed:%1").arg(ok); });
+        connect(w, &QUdpThread::setFlg, &rec, [&rec] { rec.events << QStringLiteral("setFlg"); });
+        return w;
+    }
+
 private slots:
+    void cleanup() { module.reset(); }
+
     void access_data()
     {
         QTest::addColumn<QString>("access");
@@ -153,35 +190,34 @@ private slots:
         const QString r4 = QStringLiteral("R 00001000 4"), lines = QStringLiteral("read address: 0x00001000\nlength: 4\n\n");
         const QStringList one{r4}, three{r4, r4, r4}, any{QStringLiteral("*")}, none;
         QTest::newRow("write request") << "W 4 4" << none << 1 << 0 << "4" << QStringList{"W 00000004 01020304"} << "";
-        QTest::newRow("clean read") << "r 1000 4" << none << 1 << 0 << "4" << one << "";
         QTest::newRow("stale ID, then the reply") << "r 1000 4" << QStringList{"stale|"} << 2 << 0 << "4" << one << "";
         QTest::newRow("stale ID uses up the only wait")
             << "r 1000 4" << QStringList{"stale|"} << 1 << 0 << "TimedOut" << three << lines;
         QTest::newRow("SetTimeout(2): room after 19 stale")
-            << "r 1000 4" << QStringList{"stale19|"} << -2 << 0 << "4" << one << "";
+            << "r 1000 4" << QStringList{"stale 19|"} << -2 << 0 << "4" << one << "";
         QTest::newRow("SetTimeout(2): none after 20 stale")
-            << "r 1000 4" << QStringList{"stale20|"} << -2 << 0 << "TimedOut" << three << lines;
+            << "r 1000 4" << QStringList{"stale 20|"} << -2 << 0 << "TimedOut" << three << lines;
         QTest::newRow("bus error, no retry") << "r 1000 4" << QStringList{"bus|"} << 1 << 0 << "BusError" << one << lines;
         QTest::newRow("datagram shorter than a header")
-            << "r 1000 4" << QStringList{"short|"} << 1 << 0 << "SocketFailed" << one << "";
+            << "r 1000 4" << QStringList{"cut 5|"} << 1 << 0 << "SocketFailed" << one << "";
         QTest::newRow("overlong reply") << "r 1000 4" << QStringList{"over|"} << 1 << 0 << "4" << one << "";
-        QTest::newRow("header-only reply") << "r 1000 4" << QStringList{"header|"} << 1 << 0 << "0" << one << "";
-        QTest::newRow("two lost, third answered") << "r 1000 4" << QStringList{"lose2|"} << 1 << 0 << "4" << three << "";
+        QTest::newRow("header-only reply") << "r 1000 4" << QStringList{"cut 8|"} << 1 << 0 << "0" << one << "";
+        QTest::newRow("two lost, third answered") << "r 1000 4" << QStringList{"lose 2|"} << 1 << 0 << "4" << three << "";
         QTest::newRow("all lost; SetRetry(0) keeps three tries")
             << "r 1000 4" << QStringList{"lose|"} << 1 << 0 << "TimedOut" << three << lines;
-        QTest::newRow("SetRetry(1) makes two") << "r 1000 4" << QStringList{"lose|"} << 1 << 1 << "TimedOut"
-                                               << QStringList{r4, r4} << lines;
         QTest::newRow("SetRetry(5) makes six")
-            << "r 1000 4" << QStringList{"lose5|"} << 1 << 5 << "4" << three + three << "";
+            << "r 1000 4" << QStringList{"lose 5|"} << 1 << 5 << "4" << three + three << "";
+        QTest::newRow("read of 300 in blocks") << "R 1000 300" << none << 1 << 0 << "300"
+                                               << QStringList{"R 00001000 128", "R 00001080 128", "R 00001100 44"} << "";
+        QTest::newRow("write of 300 in blocks")
+            << "W 1000 300" << none << 1 << 0 << "300"
+            << QStringList{"W 00001000 128 01..80", "W 00001080 128 81..00", "W 00001100 44 01..2c"} << "";
         const QStringList blocks{"R 00001000 128", "R 00001080 128"};
         QTest::newRow("split read stops at a short block")
-            << "R 1000 300" << QStringList{"header|R 00001080"} << 1 << 0 << "128" << blocks << "";
+            << "R 1000 300" << QStringList{"cut 8|R 00001080"} << 1 << 0 << "128" << blocks << "";
         QTest::newRow("ReadAll reports the short total")
-            << "RA 1000 300" << QStringList{"header|R 00001080"} << 1 << 0 << "ReadFailed" << blocks
+            << "RA 1000 300" << QStringList{"cut 8|R 00001080"} << 1 << 0 << "ReadFailed" << blocks
             << "address: 0x00001000\nrequest length: 300\nread length: 128\n\n";
-        QTest::newRow("ReadAll, first block half")
-            << "RA 1000 300" << QStringList{"half|R 00001000"} << 1 << 0 << "ReadFailed" << blocks.mid(0, 1)
-            << "address: 0x00001000\nrequest length: 300\nread length: 0\n\n";
 
         // New settings 192.168.10.20, UDP port 4660, TCP port 24; the flags byte reads 0x10.
         const QString lift = QStringLiteral("W fffffcff 00"), flags = QStringLiteral("R fffffc10 1"),
@@ -196,9 +232,6 @@ private slots:
         QTest::newRow("UDP port times out, protect restored")
             << "E" << QStringList{"lose|W fffffc22"} << 1 << 0 << "TimedOut"
             << upToAddress + QStringList{udp, udp, udp, restore} << "write address: 0xfffffc22\nlength: 2\n\n";
-        QTest::newRow("flags refused, protect restored") << "E" << QStringList{"bus|R fffffc10"} << 1 << 0 << "BusError"
-                                                         << QStringList{lift, flags, restore}
-                                                         << "read address: 0xfffffc10\nlength: 1\n\n";
         QTest::newRow("lift times out (it may have landed)")
             << "E" << QStringList{"lose|W fffffcff 00"} << 1 << 0 << "TimedOut" << QStringList{lift, lift, lift, restore}
             << "write address: 0xfffffcff\nlength: 1\n\n";
@@ -212,11 +245,9 @@ private slots:
             << "E" << QStringList{"stop|"} << 1 << 0 << "Aborted" << upToAddress + QStringList{udp, restore}
             << "";
 
-        QTest::newRow("settings block short") << "I" << QStringList{"half|R fffffc10"} << 1 << 0
+        QTest::newRow("settings block short") << "I" << QStringList{"cut 18|R fffffc10"} << 1 << 0
                                               << "text: Unable to read Kelvo information" << any << "";
-        QTest::newRow("live TCP port missing") << "I" << QStringList{"header|R ffffff1c"} << 1 << 0
-                                               << "text: Unable to read Kelvo information" << any << "";
-        QTest::newRow("version missing") << "I" << QStringList{"header|R 00000000"} << 1 << 0
+        QTest::newRow("version missing") << "I" << QStringList{"cut 8|R 00000000"} << 1 << 0
                                          << "text: Unable to read information from Register" << any << "";
     }
     void access()
@@ -279,6 +310,135 @@ private slots:
         }
     }
 
+    void idsWrapAfter127()
+    {
+        QVERIFY(startModule());
+        QRbcp client;
+        client.SetIpAddress(QHostAddress(QHostAddress::LocalHost), sim()->udpPort());
+        QVERIFY(client.startUDP());
+        char byte;
+        for (int i = 0; i < 130; ++i)
+            QCOMPARE(client.Read(0, &byte), 1);
+        QList<int> ids;
+        for (const SimRbcpRequest &r : sim()->rbcpRequests())
+            ids << r.id;
+        QCOMPARE(ids.mid(125), (QList<int>{126, 127, 0, 1, 2}));
+    }
+
+    // Each job's reports, what it leaves in the registers (event mask at 4, records at 0x10, 0x20
+    // and 0x30), an empty queue and the write protect on, whether it succeeded or not.
+    void jobs_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QList<QByteArray>>("records");
+        QTest::addColumn<uint>("refused"); // register answered with a bus error (0: none)
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QByteArray>("registers");
+        const QList<QByteArray> three{"\x01\x02", "\x03\x04", "\x05\x06"};
+        const QByteArray untouched = QByteArray::fromHex("FF 0000 0000 0000");
+        const QString closed0 = QStringLiteral("closed:0"), bus = QStringLiteral("\n\nQRbcp: Bus Error");
+        QTest::newRow("records written") << 3 << three << 0u << QStringList{"closed:1"}
+                                         << QByteArray::fromHex("FF 0102 0304 0506");
+        QTest::newRow("second record refused: the rest skipped")
+            << 3 << three << 0x20u << QStringList{"error:write address: 0x00000020\nlength: 2" + bus, closed0}
+            << QByteArray::fromHex("FF 0102 0000 0000");
+        QTest::newRow("record without data") << 3 << QList<QByteArray>{"\x01\x02", {}, "\x05\x06"} << 0u
+                                             << QStringList{"error:Write ERROR", closed0}
+                                             << QByteArray::fromHex("FF 0102 0000 0000");
+        QTest::newRow("empty queue") << 3 << QList<QByteArray>{} << 0u << QStringList{"closed:1"} << untouched;
+        QTest::newRow("event mask cleared") << 4 << QList<QByteArray>{} << 0u << QStringList{"setFlg", "closed:1"}
+                                            << QByteArray::fromHex("00 0000 0000 0000");
+        QTest::newRow("settings: version refused")
+            << 1 << QList<QByteArray>{} << 2u << QStringList{"error:read address: 0x00000000\nlength: 4" + bus, closed0}
+            << untouched;
+        QTest::newRow("new settings: address refused")
+            << 2 << QList<QByteArray>{} << 0xFFFFFC18u
+            << QStringList{"error:write address: 0xfffffc18\nlength: 6" + bus, closed0} << untouched;
+    }
+    void jobs()
+    {
+        QFETCH(int, command);
+        QFETCH(QList<QByteArray>, records);
+        QFETCH(uint, refused);
+        SimFaults faults;
+        if (refused)
+            faults.rbcpBusErrors = {SimRange{refused, refused}};
+        QVERIFY(startModule(faults));
+        QVERIFY(sim()->writeRegisters(QUdpThread::EventEnableAddress, QByteArray::fromHex("FF")));
+        Recorder rec;
+        QUdpThread *w = worker(rec);
+        for (int i = 0; i < records.size(); ++i)
+            w->setWrite(0x10 * uint(i + 1), records[i]);
+        w->setCmd(QUdpThread::Command(command));
+        if (command == QUdpThread::CmdNewAddress)
+            w->setNewAddress(0xC0A80A14, 24, 4660);
+        w->start();
+        QVERIFY(QTest::qWaitFor([&] { return rec.ended(); }, 10000));
+        QTEST(rec.events, "events");
+        QTEST(QByteArray(sim()->readRegisters(4, 1) + sim()->readRegisters(0x10, 2) + sim()->readRegisters(0x20, 2) +
+                         sim()->readRegisters(0x30, 2)),
+              "registers");
+        QCOMPARE(w->queuedCount(), 0);
+        QCOMPARE(w->currentCommand(), QUdpThread::CmdNone);
+        QTRY_VERIFY_WITH_TIMEOUT(sim()->writeProtected(), 5000);
+    }
+
+    // A stop ends a settings write within a wait, whether it comes while a reply is awaited or
+    // before the worker's run has begun; nothing but closed(false) is reported, no setting is
+    // written, and the write protect is back on.
+    void stop_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Abort while waiting") << "abort";
+        QTest::newRow("deleted while waiting") << "delete";
+        QTest::newRow("Abort before the run begins") << "early";
+    }
+    void stop()
+    {
+        QFETCH(QString, how);
+        SimFaults lossy;
+        lossy.rbcpDropFraction = 1.0;
+        QVERIFY(startModule(lossy));
+        Recorder rec;
+        QUdpThread *w = worker(rec, 600); // a minute per attempt unless the stop ends it
+        w->setNewAddress(0xC0A80A14, 24, 4660);
+        w->start();
+        if (how == QLatin1String("early")) {
+            w->Abort();
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!sim()->rbcpRequests().isEmpty(), 5000);
+            if (how == QLatin1String("abort"))
+                w->Abort();
+            else
+                delete w; // stops, waits, releases the socket made on the worker's thread
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(rec.events, QStringList{QStringLiteral("closed:0")}, 5000);
+        for (const SimRbcpRequest &r : sim()->rbcpRequests())
+            QVERIFY(r.address != QRbcp::AddressTcpAddress);
+        QTRY_VERIFY_WITH_TIMEOUT(sim()->writeProtected(), 5000);
+    }
+
+    // A failure report still queued when its worker is deleted is dropped, never handed out as a
+    // pointer into the dead object; a worker without an address reports nothing at all.
+    void deadOrAimlessWorkerSilent()
+    {
+        SimFaults refused;
+        refused.rbcpBusErrors = {SimRange{4, 4}};
+        QVERIFY(startModule(refused));
+        Recorder rec;
+        QUdpThread *w = worker(rec);
+        w->setCmd(QUdpThread::CmdSetFlag);
+        w->start();
+        QVERIFY(w->wait(5000));
+        delete w;
+        auto *aimless = new QUdpThread(&rec);
+        aimless->setCmd(QUdpThread::CmdReadInfo);
+        aimless->start();
+        QVERIFY(aimless->wait(5000));
+        QCoreApplication::processEvents();
+        QCOMPARE(rec.events, QStringList{QStringLiteral("closed:0")});
+    }
+
     void addressText_data()
     {
         QTest::addColumn<QString>("text");
@@ -287,21 +447,16 @@ private slots:
         QTest::newRow("plain") << "192.168.10.16" << "192.168.10.16" << "192.168.10.16";
         QTest::newRow("the settings view's form") << "10.00.08.09" << "10.0.8.9" << "10.0.8.9";
         QTest::newRow("leading zero is not octal") << "010.0.0.1" << "10.0.0.1" << "10.0.0.1";
-        QTest::newRow("bounds") << "0.0.0.255" << "0.0.0.255" << "0.0.0.255";
         QTest::newRow("shorthand") << "192.168.1016" << "" << "";
         QTest::newRow("three fields") << "127.1" << "" << "";
-        QTest::newRow("five fields") << "1.2.3.4.5" << "" << "";
         QTest::newRow("256") << "1.2.3.256" << "" << "";
         QTest::newRow("empty field") << "1.2..4" << "" << "";
         QTest::newRow("hexadecimal") << "0x7f.0.0.1" << "" << "";
-        QTest::newRow("sign") << "+1.2.3.4" << "" << "";
         QTest::newRow("blank") << " 1.2.3.4" << "" << "";
         QTest::newRow("non-ASCII digit") << QStringLiteral("1.2.3.\u0664") << "" << "";
-        QTest::newRow("empty") << "" << "" << "";
         QTest::newRow("host name") << "localhost" << "" << "";
         QTest::newRow("IPv6") << "::1" << "" << "::1";
         QTest::newRow("IPv6 with IPv4 tail") << "::ffff:10.0.0.1" << "" << "::ffff:10.0.0.1";
-        QTest::newRow("bad IPv6") << ":::" << "" << "";
     }
     void addressText()
     {
