@@ -179,7 +179,7 @@ private slots:
         type(f, "newAddr", QStringLiteral("192.168.10.20"));
         type(f, "newTcp", QStringLiteral("24"));
         type(f, "newUdp", QStringLiteral("4660"));
-        QSignalSpy udp(&f, &GeneralForm::setUdp), tabs(&f, &GeneralForm::setTabEnabled);
+        QSignalSpy udp(&f, &GeneralForm::setUdp);
         ModalAnswerer none;
         child<QPushButton>(f, "write")->click();
         QVERIFY(!none.seen());
@@ -188,51 +188,15 @@ private slots:
 
         QVERIFY(readSettings(f));
         QVERIFY(sim()->writeRegisters(QRbcp::InfoAddress, QByteArray(1, char(0x81))));
-        udp.clear();
-        tabs.clear();
         child<QPushButton>(f, "write")->click();
         QCOMPARE(buttons(f), QStringLiteral("001")); // Write leaves Connect alone
-        QCOMPARE(udp.at(0).at(0).value<QUdpThread *>(), nullptr);
-        QCOMPARE(tabs.at(0).at(0).toBool(), false);
+        QCOMPARE(udp.last().at(0).value<QUdpThread *>(), nullptr);
         QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 20000));
         const QByteArray block = sim()->readRegisters(QRbcp::InfoAddress, 20);
         QCOMPARE(QByteArray(block.left(1) + block.mid(8, 6) + block.mid(18, 2)), QByteArray::fromHex("85 C0A80A140018 1234"));
         QVERIFY(sim()->writeProtected());
         QVERIFY(shown(f).contains(QStringLiteral("IP Address : 192.168.10.20\nTCP Port : 24\nUDP Port : 4660\nKeep Alive : ON\n")));
         QCOMPARE(udp.last().at(0).value<QUdpThread *>(), f.worker());
-        QCOMPARE(tabs.last().at(0).toBool(), true);
-    }
-
-    // Every reply lost: the worker's text goes to the window, the worker is gone, Write is off and
-    // does nothing, the information view is empty; a later Read works again.
-    void errorDropsWorker()
-    {
-        GeneralForm f;
-        aim(f);
-        QVERIFY(readSettings(f));
-        f.setConnect(false);
-        SimFaults lossy;
-        lossy.rbcpDropFraction = 1.0;
-        sim()->setFaults(lossy);
-        QSignalSpy udp(&f, &GeneralForm::setUdp), tabs(&f, &GeneralForm::setTabEnabled);
-        QStringList errors;
-        connect(&f, &GeneralForm::displayUdpError, this, [&](QString *t) { errors << *t; });
-        QVERIFY(readSettings(f));
-        QCOMPARE(errors, QStringList{QStringLiteral("read address: 0xfffffc10\nlength: 20\n\nQRbcp: Socket operation timed out")});
-        QVERIFY(!f.worker());
-        QCOMPARE(buttons(f), QStringLiteral("101"));
-        QVERIFY(child<QPushButton>(f, "connect")->text().endsWith(QStringLiteral("&Connect")));
-        QCOMPARE(shown(f), QString());
-        QCOMPARE(udp.last().at(0).value<QUdpThread *>(), nullptr);
-        QCOMPARE(tabs.last().at(0).toBool(), true);
-
-        sim()->setFaults(SimFaults());
-        const int sent = udp.count();
-        f.on_write_clicked();
-        QCOMPARE(udp.count(), sent);
-        QVERIFY(readSettings(f));
-        QVERIFY(f.worker());
-        QVERIFY(shown(f).contains(QStringLiteral("FPGA Version")));
     }
 
     // While the lent worker runs a job of the window's (a download), Read and Write neither
@@ -261,8 +225,9 @@ private slots:
         QCOMPARE(buttons(f), QStringLiteral("111"));
     }
 
-    // In the window: Download and the Program and Log tabs follow the worker; an IPv6 target
-    // passes Read's check (Connect refuses it) and the failure ends in the "Tarnix Error" box.
+    // In the window: Download and the Program and Log tabs follow the worker. An IPv6 target
+    // passes Read's check; nothing answers there, so the worker's text goes to the "Tarnix Error"
+    // box, the worker is gone, Write is off and the view empty; a later Write does nothing.
     void windowFollowsWorker()
     {
         QByteArray name("tarnix2-utility");
@@ -279,23 +244,26 @@ private slots:
         QVERIFY(download->isEnabled());
         QVERIFY(tabs->isTabEnabled(1) && tabs->isTabEnabled(2));
 
-        QUdpSocket silent; // a port on ::1 where nothing answers
+        QUdpSocket silent;
         QVERIFY(silent.bind(QHostAddress(QHostAddress::LocalHostIPv6), 0));
         type(f, "address", QStringLiteral("::1"));
         type(f, "udp", QString::number(silent.localPort()));
+        f.setConnect(false);
         ModalAnswerer box(QMessageBox::Ok, 20000);
         child<QPushButton>(f, "read")->click();
         QVERIFY(!download->isEnabled());
         QVERIFY(box.wait(20000));
         QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+        QCOMPARE(box.text(), QStringLiteral("read address: 0xfffffc10\nlength: 20\n\nQRbcp: Socket operation timed out"));
         QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 5000));
         QVERIFY(!f.worker());
+        QCOMPARE(buttons(f), QStringLiteral("101"));
+        QVERIFY(child<QPushButton>(f, "connect")->text().endsWith(QStringLiteral("&Connect")));
+        QCOMPARE(shown(f), QString());
         QVERIFY(!download->isEnabled());
         QVERIFY(tabs->isTabEnabled(1) && tabs->isTabEnabled(2));
-
-        ModalAnswerer refused;
-        child<QPushButton>(f, "connect")->click();
-        QCOMPARE(refused.text(), QStringLiteral("::1 is an invalid address."));
+        f.on_write_clicked();
+        QVERIFY(tabs->isTabEnabled(1) && !f.worker());
     }
 };
 

@@ -348,9 +348,6 @@ private slots:
         QTest::newRow("empty queue") << 3 << QList<QByteArray>{} << 0u << QStringList{"closed:1"} << untouched;
         QTest::newRow("event mask cleared") << 4 << QList<QByteArray>{} << 0u << QStringList{"setFlg", "closed:1"}
                                             << QByteArray::fromHex("00 0000 0000 0000");
-        QTest::newRow("settings: version refused")
-            << 1 << QList<QByteArray>{} << 2u << QStringList{"error:read address: 0x00000000\nlength: 4" + bus, closed0}
-            << untouched;
         QTest::newRow("new settings: address refused")
             << 2 << QList<QByteArray>{} << 0xFFFFFC18u
             << QStringList{"error:write address: 0xfffffc18\nlength: 6" + bus, closed0} << untouched;
