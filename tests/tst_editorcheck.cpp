@@ -137,6 +137,7 @@ void TestEditorCheck::refusals_data()
     add("0.5 usec", read, QStringLiteral("poll 0.5 1"), 0, "");
     add("4294.967295 sec", read, QStringLiteral("poll 4294.967295 1e6"), 0, "");
     add("4294.9673 sec", read, QStringLiteral("poll 4294.9673 1e6"), 0, interval);
+    add("4294967295.5 usec", read, QStringLiteral("poll 4294967295.5 1"), 0, interval);
     add("interval not a number", read, QStringLiteral("poll inf 1"), 0, interval);
     add("level 3 taken", read, QStringLiteral("irq 3"), 1, "\"Interrupt Level3\" is set already.");
     add("level 3 again", read, QStringLiteral("irq 3"), -3, "");
