@@ -31,6 +31,11 @@ class QTcpSocket;
 // once (a fast module, -s 0), the rest wait in arrival order for a zero timer, so that the window
 // repaints and takes input between two appends. Before the window learns of an error, whatever
 // is still waiting is appended (flushLog).
+//
+// The connection ends on the first socket error or as soon as the socket is no longer
+// connected (a close, a reset, a keep-alive or retransmission time-out), except for the
+// time-out of a short read wait on a live socket. Whatever the module sent before the end is
+// still parsed and delivered, each packet once.
 class QTcpThread : public QThread
 {
     Q_OBJECT
@@ -80,6 +85,9 @@ protected:
     virtual bool checkBuf();
     virtual QString *getBuffer();
 
+    // Created and destroyed by run() on the worker thread; null outside a connection.
+    QTcpSocket *socket = nullptr;
+
 private slots:
     void deliverResponse(quint8 id, quint16 mode);
     void deliverLog(int index);
@@ -91,8 +99,10 @@ private:
     void flushLog();
     void handOverLog(QString *s);
     int poolIndex(const QString *s) const;
-    // Parses what is left in the socket after the module closed the connection.
+    // Parses what is left in the socket after the connection ended from outside.
     void drainAfterRemoteClose();
+    // Ends the connection from the worker: the error, the stop, and the drain of what arrived.
+    void endConnection();
     // Whether a wait for the window may go on: not while a stop is asked for (or, while
     // draining after a remote close, not once the window asked to stop).
     bool keepWaiting();
@@ -100,9 +110,8 @@ private:
     QObject *owner;
     QString host;
     quint16 port;
-    QTcpSocket *socket = nullptr;
     QByteArray mailbox;
-    QByteArray rxBuffer;
+    PacketStream rxBuffer;
     QString errorText;
     int errorCode = 0;
     QAtomicInt stopRequested{0};
@@ -126,5 +135,5 @@ private:
     QAtomicInt poolLent[PoolSize];
     QMutex errorMutex;
     bool errorSignalled = false;
-    bool remoteClosed = false;
+    bool connectionLost = false;
 };
