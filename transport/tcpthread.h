@@ -85,7 +85,8 @@ protected:
     virtual bool checkBuf();
     virtual QString *getBuffer();
 
-    // Created and destroyed by run() on the worker thread; null outside a connection.
+    // Created and destroyed by run() on the worker thread; null outside a connection. A subclass
+    // may act on it from the worker's virtual steps (sendCmd, recv).
     QTcpSocket *socket = nullptr;
 
 private slots:
@@ -101,8 +102,6 @@ private:
     int poolIndex(const QString *s) const;
     // Parses what is left in the socket after the connection ended from outside.
     void drainAfterRemoteClose();
-    // Ends the connection from the worker: the error, the stop, and the drain of what arrived.
-    void endConnection();
     // Whether a wait for the window may go on: not while a stop is asked for (or, while
     // draining after a remote close, not once the window asked to stop).
     bool keepWaiting();
