@@ -133,6 +133,5 @@ private:
     QAtomicInt mailboxLent{0};
     QAtomicInt poolLent[PoolSize];
     QMutex errorMutex;
-    bool errorSignalled = false;
     bool connectionLost = false;
 };
