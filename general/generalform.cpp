@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <limits>
 #include <unistd.h>
 
 GeneralForm::GeneralForm(QWidget *parent) : QWidget(parent), ui(new Ui::GeneralForm)
@@ -235,8 +236,15 @@ void GeneralForm::setParam(int argc, char **argv)
                 ui->address->setText(text);
             break;
         }
-        case 'l': number(logSize); break;
-        case 't': number(readBufferSize); break;
+        case 'l':
+            number(logSize);
+            // The log keeps logSize x 1024 blocks, counted in an int.
+            logSize = qMin(logSize, std::numeric_limits<int>::max() / 1024);
+            break;
+        case 't':
+            number(readBufferSize);
+            readBufferSize = qMax(readBufferSize, 0); // 0: unlimited; a negative size never reads
+            break;
         case 'r': number(readRequestSize); break;
         case 's': number(sleepTime); break;
         default: usage = true; break;
