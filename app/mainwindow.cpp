@@ -266,6 +266,13 @@ void MainWindow::on_saveLog_clicked()
                              QMessageBox::Ok);
         return;
     }
-    file.write(ui->log->toPlainText().toLatin1());
+    const QByteArray text = ui->log->toPlainText().toLatin1();
+    // A full disk shows only when the buffered text is written out: check the write and the flush.
+    if (file.write(text) != text.size() || !file.flush()) {
+        QMessageBox::warning(this, QStringLiteral("File save"),
+                             QStringLiteral("\"%1\": Can't write file\n%2.").arg(name, file.errorString()),
+                             QMessageBox::Ok);
+        return;
+    }
     file.close();
 }
