@@ -1,0 +1,190 @@
+// The Program tab's download into the software module: the bytes in its program memory, the
+// RBCP writes of each click, refusals that send nothing, and a write that fails half way.
+#include "cmdargs.h"
+#include "generalform.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "namedchild.h"
+#include "tarnixsim.h"
+#include "vmeprogram.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
+
+// A program of count A24 D8 reads of one byte at address 0, IDs from firstId (marked used).
+VmeProgram *reads(MainWindow &w, int number, int count, quint8 firstId, const QByteArray &data = QByteArray())
+{
+    auto *p = new VmeProgram;
+    p->number = number;
+    p->level = number == 0 ? 2 : number < 0 ? -number : 0;
+    p->data = data;
+    for (int i = 0; i < count; ++i) {
+        auto *ins = new VmeInstruction;
+        ins->addressMode = 1;
+        ins->length = 1;
+        ins->id = quint8(firstId + i);
+        w.setID(ins->id, true);
+        p->instructions.append(ins);
+    }
+    return p;
+}
+
+QStringList rows(QTableWidget *table)
+{
+    QStringList texts;
+    for (int r = 0; r < table->rowCount(); ++r)
+        texts << table->item(r, 0)->text();
+    return texts;
+}
+
+} // namespace
+
+class TestDownload : public QObject
+{
+    Q_OBJECT
+    TarnixSimThread simThread;
+    TarnixSim *sim() { return simThread.sim(); }
+
+    // A window whose General tab has read the module's settings and so lent its worker.
+    std::unique_ptr<MainWindow> window()
+    {
+        Args a({"tarnix2-utility"});
+        auto w = std::make_unique<MainWindow>(a.argc(), a.argv.data());
+        auto *general = child<GeneralForm>(*w, "tab_4");
+        child<QLineEdit>(*general, "address")->setText(QStringLiteral("127.0.0.1"));
+        child<QLineEdit>(*general, "udp")->setText(QString::number(sim()->udpPort()));
+        general->setRbcpTiming(2, 1);
+        child<QPushButton>(*general, "read")->click();
+        if (!QTest::qWaitFor([&] { return child<QPushButton>(*w, "download")->isEnabled(); }, 10000))
+            return nullptr;
+        sim()->clearRbcpRequests();
+        return w;
+    }
+
+    // Start addresses of the RBCP writes the module got, in order.
+    QList<quint32> writes()
+    {
+        QList<quint32> addresses;
+        for (const SimRbcpRequest &r : sim()->rbcpRequests())
+            addresses << (r.write ? r.address : 0xFFFFFFFF);
+        return addresses;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        SimConfig c;
+        c.tcpPort = 0;
+        c.udpPort = 0;
+        QVERIFY(simThread.startSim(c));
+    }
+    void init()
+    {
+        sim()->setFaults(SimFaults());
+        sim()->writeRegisters(4, QByteArray(4092, '\x5a'));
+    }
+
+    void downloadWritesTheLayout();
+    void overflowSendsNothing();
+    void failedWriteLeavesTheModuleStopped();
+};
+
+void TestDownload::downloadWritesTheLayout()
+{
+    auto w = window();
+    QVERIFY(w);
+    w->setProgram(reads(*w, 2, 2, 3, hex("0103")));
+    w->setProgram(reads(*w, 0, 2, 1, hex("000003e8")));
+    w->setEvent(0x09);
+    auto *download = child<QPushButton>(*w, "download");
+    auto *general = child<GeneralForm>(*w, "tab_4");
+    auto *read = child<QPushButton>(*general, "read");
+
+    // The first layout adds INTR-only programs, the checked level 3 first; the second finds them
+    // listed and lays them in level order.
+    const QByteArray head = hex("00000000 0100 01 01 00000000 0100 02 01 00000000 0100 03 01 00000000 0100 04 01"
+                                "00000000 0100 00 00");
+    const QByteArray intr = hex("0000000628300004 0000000228300004 0000000428300004 0000000828300004"
+                                "0000000a28300004 0000000c28300004 0000000e28300004");
+    const QByteArray images[2] = {head + intr, head + intr.mid(8, 16) + intr.left(8) + intr.mid(24)};
+    const char *starts[2] = {"0006070508090a0b", "0005060708090a0b"};
+    const QByteArray &image = images[0];
+    QByteArray vectors = hex("000020ff").repeated(256);
+    vectors.replace(4, 4, hex("01001000")).replace(12, 4, hex("01001000"));
+    // Stop run, level, interval and tables, vector table and image in blocks of 128, mask.
+    QList<quint32> expected{4, 6, 12};
+    for (quint32 a = 1024; a < 2048 + quint32(image.size()); a += 128)
+        expected << a;
+    expected << 4;
+
+    for (int click = 0; click < 2; ++click) {
+        sim()->clearRbcpRequests();
+        download->click();
+        QVERIFY(!download->isEnabled());
+        w->on_download_clicked(); // a second press while it runs does nothing
+        // nor does a settings read in the wait between the stop run and the writes
+        QVERIFY(QTest::qWaitFor([&] { return !general->worker()->isRunning(); }, 5000));
+        read->click();
+        QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
+        QVERIFY(!w->downloadRunning());
+        QCOMPARE(writes(), expected);
+        QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("09"));
+        QCOMPARE(sim()->readRegisters(6, 1).toHex(), QByteArray("02"));
+        QCOMPARE(sim()->readRegisters(12, 20).toHex(), QByteArray("000003e8") + starts[click] + "0100000000000000");
+        QCOMPARE(sim()->readRegisters(1024, 1024).toHex(), vectors.toHex());
+        QCOMPARE(sim()->readRegisters(2048, int(image.size()) + 1).toHex(), QByteArray(images[click] + char(0x5a)).toHex());
+    }
+    QCOMPARE(rows(child<QTableWidget>(*w, "tableWidget")),
+             (QStringList{"Polling", "Vector1", "Vector(default)", "Interrupt1", "Interrupt2", "Interrupt3",
+                          "Interrupt4", "Interrupt5", "Interrupt6", "Interrupt7"}));
+    QCOMPARE(child<QTableWidget>(*w, "propertyWidget")->item(3, 0)->text(), QStringLiteral("Interrupt3  INTR"));
+}
+
+void TestDownload::overflowSendsNothing()
+{
+    auto w = window();
+    QVERIFY(w);
+    w->setProgram(reads(*w, 0, 257, 0, hex("00000001")));
+    w->setEvent(0x01);
+    ModalAnswerer box;
+    child<QPushButton>(*w, "download")->click();
+    QVERIFY(box.wait());
+    QCOMPARE(box.title(), QStringLiteral("Invalid Setting"));
+    QCOMPARE(box.text(), QStringLiteral("Memory Overflow: Please reduce a program to become 2048 bytes or less."));
+    QTest::qWait(300); // longer than the stop wait: a stop run would have reached the module
+    QVERIFY(writes().isEmpty());
+    QVERIFY(child<QPushButton>(*w, "download")->isEnabled());
+    QCOMPARE(w->programList().size(), 1);
+}
+
+void TestDownload::failedWriteLeavesTheModuleStopped()
+{
+    auto w = window();
+    QVERIFY(w);
+    w->setEvent(0xfe);
+    SimFaults faults;
+    faults.rbcpBusErrors = {SimRange{2100, 2100}};
+    sim()->setFaults(faults);
+    ModalAnswerer box;
+    child<QPushButton>(*w, "download")->click();
+    QVERIFY(box.wait());
+    QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+    QVERIFY2(box.text().endsWith(QStringLiteral(
+                 "\nDownload stopped: the module's programs stay stopped (event enable mask 0).")),
+             qPrintable(box.text()));
+    QTRY_VERIFY_WITH_TIMEOUT(!w->downloadRunning(), 10000);
+    QVERIFY(!child<QPushButton>(*w, "download")->isEnabled());
+    QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
+    QCOMPARE(writes().constLast(), quint32(2048)); // the block with the bad byte; the mask never went
+}
+
+QTEST_MAIN(TestDownload)
+#include "tst_download.moc"
