@@ -42,6 +42,8 @@ void MainWindow::setupProgramPage()
     ui->propertyWidget->setColumnCount(1);
     ui->propertyWidget->setRowCount(8);
     ui->propertyWidget->horizontalHeader()->setDefaultSectionSize(300);
+    // Without scroll bars all eight events must show: the rows share the table's height.
+    ui->propertyWidget->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     ui->propertyWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->propertyWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->propertyWidget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the README's pictures of the window: the real window, offscreen, against tarnix-sim.
-# scripts/screenshot.sh [interactive picture] [settings picture]
+# scripts/screenshot.sh [interactive picture] [settings picture] [program tab picture]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -11,5 +11,6 @@ trap stop_sim EXIT
 start_sim "$ROOT/build/sim/tarnix-sim" 0 0 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$ROOT/build/app/tarnix2-demo" --tcp-port "$SIM_TCP_PORT" --udp-port "$SIM_UDP_PORT" \
-    --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
-echo "saved ${1:-docs/window.png} and ${2:-docs/settings.png}"
+    --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" \
+    --programs-screenshot "${3:-docs/programs.png}" >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
+echo "saved ${1:-docs/window.png}, ${2:-docs/settings.png} and ${3:-docs/programs.png}"
