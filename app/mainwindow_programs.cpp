@@ -55,6 +55,7 @@ void MainWindow::setupProgramPage()
     connect(propertyAction, &QAction::triggered, this, &MainWindow::propertyEdit);
 
     stopWait.setSingleShot(true);
+    stopWait.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
     connect(&stopWait, &QTimer::timeout, this, [this] {
         stopWaitOver = true;
         download();
