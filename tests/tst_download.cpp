@@ -9,7 +9,9 @@
 #include "vmeprogram.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -19,7 +21,8 @@ namespace {
 
 QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
 
-// A program of count A24 D8 reads of one byte at address 0, IDs from firstId (marked used).
+// A program of count A24 D8 reads of one byte at address 0, IDs from firstId (marked used); an
+// interrupt program ends with the interrupt acknowledge (ID firstId + count).
 VmeProgram *reads(MainWindow &w, int number, int count, quint8 firstId, const QByteArray &data = QByteArray())
 {
     auto *p = new VmeProgram;
@@ -33,6 +36,14 @@ VmeProgram *reads(MainWindow &w, int number, int count, quint8 firstId, const QB
         ins->id = quint8(firstId + i);
         w.setID(ins->id, true);
         p->instructions.append(ins);
+    }
+    if (number < 0 && count > 0) {
+        auto *ack = new VmeInstruction;
+        ack->getMode(VmeModeWord::IntrMode);
+        ack->address = quint32(2 * p->level);
+        ack->length = 1;
+        ack->id = quint8(firstId + count);
+        p->instructions.append(ack);
     }
     return p;
 }
@@ -95,6 +106,7 @@ private slots:
     void downloadWritesTheLayout();
     void overflowSendsNothing();
     void failedWriteLeavesTheModuleStopped();
+    void programsReportIntoTheLog();
 };
 
 void TestDownload::downloadWritesTheLayout()
@@ -184,6 +196,41 @@ void TestDownload::failedWriteLeavesTheModuleStopped()
     QVERIFY(!child<QPushButton>(*w, "download")->isEnabled());
     QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
     QCOMPARE(writes().constLast(), quint32(2048)); // the block with the bad byte; the mask never went
+}
+
+void TestDownload::programsReportIntoTheLog()
+{
+    auto w = window();
+    QVERIFY(w);
+    w->setProgram(reads(*w, 0, 1, 0x20, hex("00004e20"))); // every 20 ms
+    w->setProgram(reads(*w, -3, 1, 0x30));
+    w->setProgram(reads(*w, 6, 1, 0x40, hex("05")));
+    w->setEvent(0x09);
+    auto *download = child<QPushButton>(*w, "download");
+    download->click();
+    QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
+    child<QLineEdit>(*w, "tcp")->setText(QString::number(sim()->tcpPort()));
+    child<QPushButton>(*w, "connect")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->statusBar()->currentMessage(), QStringLiteral("connected"), 5000);
+
+    auto *log = child<QPlainTextEdit>(*w, "log");
+    const auto reports = [log](const char *id) { return log->toPlainText().count(QLatin1String(id)); };
+    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x20") >= 2, 5000);
+    QCOMPARE(reports("ID : 0x30") + reports("ID : 0x40"), 0);
+    QVERIFY(sim()->raiseInterrupt(3, 5));
+    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x40") == 1, 5000);
+    QCOMPARE(reports("ID : 0x30"), 1);
+    QCOMPARE(reports("ID : 0x31"), 1);
+
+    w->setEvent(0);
+    download->click();
+    QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
+    QTest::qWait(100); // reports already on their way
+    const int polled = reports("ID : 0x20");
+    sim()->raiseInterrupt(3, 5);
+    QTest::qWait(300); // fifteen polling intervals
+    QCOMPARE(reports("ID : 0x20"), polled);
+    QCOMPARE(reports("ID : 0x30"), 1);
 }
 
 QTEST_MAIN(TestDownload)
