@@ -254,6 +254,31 @@ int main(int argc, char *argv[])
     if (parser.isSet(shot) && !savePicture(w, parser.value(shot)))
         return fail(QStringLiteral("cannot write %1").arg(parser.value(shot)));
 
+    // The downloaded programs report by themselves: the polling read every 500 ms, and on each
+    // level-3 interrupt (tarnix-sim raises it with vector 5 every second, option --irq 3:5:1000)
+    // the interrupt program's read and acknowledge, then vector 5's program.
+    out << "waiting for the programs' reports (polling ID 0x20; interrupt ID 0x30 and 0x31; vector 5 ID 0x40)"
+        << Qt::endl;
+    tabs->setCurrentIndex(2);
+    const auto reported = [log](const char *id) { return int(log->toPlainText().count(QLatin1String(id))); };
+    if (!waitUntil([&] { return reported("ID : 0x20") > 0 && reported("ID : 0x40") > 0; }, 5000))
+        return fail(QStringLiteral("no reports from the downloaded programs (is tarnix-sim running with --irq 3:5:1000?)"));
+    out << "received-data log with the programs' reports:\n" << log->toPlainText() << Qt::endl;
+    out << "reports so far: polling " << reported("ID : 0x20") << ", interrupt " << reported("ID : 0x30")
+        << ", vector 5 " << reported("ID : 0x40") << Qt::endl;
+
+    // Every event unchecked and downloaded again: enable mask 0, the module's programs stop.
+    tabs->setCurrentIndex(1);
+    w.setEvent(0);
+    download->click();
+    if (!waitUntil([&] { return download->isEnabled(); }, 15000))
+        return fail(QStringLiteral("the second download did not finish"));
+    waitUntil([] { return false; }, 200); // what was already on its way
+    const int before = reported("ID : ");
+    waitUntil([] { return false; }, 1500);
+    out << "after a download with no event checked (enable mask 0): " << reported("ID : ") - before
+        << " reports in 1.5 s" << Qt::endl;
+
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
     waitUntil([&] { return w.statusBar()->currentMessage() == QLatin1String("disconnected"); }, 5000);
     out << "status bar: " << w.statusBar()->currentMessage() << Qt::endl;

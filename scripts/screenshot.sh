@@ -8,7 +8,7 @@ scripts/setup.sh
 scripts/build.sh "$ROOT/build"
 source scripts/simctl.sh
 trap stop_sim EXIT
-start_sim "$ROOT/build/sim/tarnix-sim" 0 0 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
+start_sim "$ROOT/build/sim/tarnix-sim" 0 0 --irq 3:5:1000 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$ROOT/build/app/tarnix2-demo" --tcp-port "$SIM_TCP_PORT" --udp-port "$SIM_UDP_PORT" \
     --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" \
