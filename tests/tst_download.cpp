@@ -5,8 +5,8 @@
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "namedchild.h"
+#include "programtablefixture.h"
 #include "tarnixsim.h"
-#include "vmeprogram.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -19,41 +19,11 @@
 
 namespace {
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
-
-// A program of count A24 D8 reads of one byte at address 0, IDs from firstId (marked used); an
-// interrupt program ends with the interrupt acknowledge (ID firstId + count).
-VmeProgram *reads(MainWindow &w, int number, int count, quint8 firstId, const QByteArray &data = QByteArray())
+// Puts the programs of a fixture text into the window's table.
+void fill(MainWindow &w, const char *text)
 {
-    auto *p = new VmeProgram;
-    p->number = number;
-    p->level = number == 0 ? 2 : number < 0 ? -number : 0;
-    p->data = data;
-    for (int i = 0; i < count; ++i) {
-        auto *ins = new VmeInstruction;
-        ins->addressMode = 1;
-        ins->length = 1;
-        ins->id = quint8(firstId + i);
-        w.setID(ins->id, true);
-        p->instructions.append(ins);
-    }
-    if (number < 0 && count > 0) {
-        auto *ack = new VmeInstruction;
-        ack->getMode(VmeModeWord::IntrMode);
-        ack->address = quint32(2 * p->level);
-        ack->length = 1;
-        ack->id = quint8(firstId + count);
-        p->instructions.append(ack);
-    }
-    return p;
-}
-
-QStringList rows(QTableWidget *table)
-{
-    QStringList texts;
-    for (int r = 0; r < table->rowCount(); ++r)
-        texts << table->item(r, 0)->text();
-    return texts;
+    for (VmeProgram *p : programs(QLatin1String(text), w))
+        w.setProgram(p);
 }
 
 } // namespace
@@ -107,14 +77,14 @@ private slots:
     void overflowSendsNothing();
     void failedWriteLeavesTheModuleStopped();
     void programsReportIntoTheLog();
+    void deletionFromTheTable();
 };
 
 void TestDownload::downloadWritesTheLayout()
 {
     auto w = window();
     QVERIFY(w);
-    w->setProgram(reads(*w, 2, 2, 3, hex("0103")));
-    w->setProgram(reads(*w, 0, 2, 1, hex("000003e8")));
+    fill(*w, "0:2::000003e8 2:2::0103");
     w->setEvent(0x09);
     auto *download = child<QPushButton>(*w, "download");
     auto *general = child<GeneralForm>(*w, "tab_4");
@@ -154,9 +124,9 @@ void TestDownload::downloadWritesTheLayout()
         QCOMPARE(sim()->readRegisters(1024, 1024).toHex(), vectors.toHex());
         QCOMPARE(sim()->readRegisters(2048, int(image.size()) + 1).toHex(), QByteArray(images[click] + char(0x5a)).toHex());
     }
-    QCOMPARE(rows(child<QTableWidget>(*w, "tableWidget")),
-             (QStringList{"Polling", "Vector1", "Vector(default)", "Interrupt1", "Interrupt2", "Interrupt3",
-                          "Interrupt4", "Interrupt5", "Interrupt6", "Interrupt7"}));
+    auto *table = child<QTableWidget>(*w, "tableWidget");
+    QCOMPARE(table->rowCount(), 10); // Polling, Vector1, Vector(default), Interrupt1 to 7
+    QCOMPARE(table->item(2, 0)->text() + table->item(9, 0)->text(), QStringLiteral("Vector(default)Interrupt7"));
     QCOMPARE(child<QTableWidget>(*w, "propertyWidget")->item(3, 0)->text(), QStringLiteral("Interrupt3  INTR"));
 }
 
@@ -164,7 +134,7 @@ void TestDownload::overflowSendsNothing()
 {
     auto w = window();
     QVERIFY(w);
-    w->setProgram(reads(*w, 0, 257, 0, hex("00000001")));
+    fill(*w, "0:257::00000001");
     w->setEvent(0x01);
     ModalAnswerer box;
     child<QPushButton>(*w, "download")->click();
@@ -202,9 +172,7 @@ void TestDownload::programsReportIntoTheLog()
 {
     auto w = window();
     QVERIFY(w);
-    w->setProgram(reads(*w, 0, 1, 0x20, hex("00004e20"))); // every 20 ms
-    w->setProgram(reads(*w, -3, 1, 0x30));
-    w->setProgram(reads(*w, 6, 1, 0x40, hex("05")));
+    fill(*w, "0:1::00004e20 -3:1:::a 6:1::05"); // polling every 20 ms
     w->setEvent(0x09);
     auto *download = child<QPushButton>(*w, "download");
     download->click();
@@ -215,22 +183,55 @@ void TestDownload::programsReportIntoTheLog()
 
     auto *log = child<QPlainTextEdit>(*w, "log");
     const auto reports = [log](const char *id) { return log->toPlainText().count(QLatin1String(id)); };
-    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x20") >= 2, 5000);
-    QCOMPARE(reports("ID : 0x30") + reports("ID : 0x40"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x01") >= 2, 5000);
+    QCOMPARE(reports("ID : 0x02") + reports("ID : 0x04"), 0);
     QVERIFY(sim()->raiseInterrupt(3, 5));
-    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x40") == 1, 5000);
-    QCOMPARE(reports("ID : 0x30"), 1);
-    QCOMPARE(reports("ID : 0x31"), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x04") == 1, 5000);
+    QCOMPARE(reports("ID : 0x02"), 1);
+    QCOMPARE(reports("ID : 0x03"), 1);
 
     w->setEvent(0);
     download->click();
     QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
     QTest::qWait(100); // reports already on their way
-    const int polled = reports("ID : 0x20");
+    const int polled = reports("ID : 0x01");
     sim()->raiseInterrupt(3, 5);
     QTest::qWait(300); // fifteen polling intervals
-    QCOMPARE(reports("ID : 0x20"), polled);
-    QCOMPARE(reports("ID : 0x30"), 1);
+    QCOMPARE(reports("ID : 0x01"), polled);
+    QCOMPARE(reports("ID : 0x02"), 1);
+}
+
+void TestDownload::deletionFromTheTable()
+{
+    Args a({"tarnix2-utility"});
+    MainWindow w(a.argc(), a.argv.data());
+    fill(w, "0:2::000003e8 5:1::04 -2:1");
+    w.programList().at(2)->instructions.first()->id = 1; // shares the polling program's first ID
+    w.setPollingPresent(true);
+    w.setEvent(0x05);
+    auto *table = child<QTableWidget>(w, "tableWidget");
+    auto *events = child<QTableWidget>(w, "propertyWidget");
+    QCOMPARE(events->item(0, 0)->text(), QStringLiteral("Polling(1000us) lv.2"));
+    QVERIFY(w.checkVectorID(5) && w.checkVectorID(-2) && !w.checkVectorID(4) && !w.checkVectorID(257));
+
+    // Row 0 three times: Yes on the polling program, No on the vector program, then Yes.
+    const QMessageBox::StandardButton answers[] = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Yes};
+    const char *names[] = {"Polling", "Vector4", "Vector4"};
+    for (int i = 0; i < 3; ++i) {
+        table->setCurrentCell(0, 0);
+        emit table->cellClicked(0, 0);
+        ModalAnswerer box(answers[i]);
+        child<QPushButton>(w, "del")->click();
+        QVERIFY(box.wait());
+        QCOMPARE(box.text(), QStringLiteral("Are you sure you want to delete \"%1\"?").arg(QLatin1String(names[i])));
+        QVERIFY(child<QPushButton>(w, "del")->isEnabled() && child<QPushButton>(w, "edit")->isEnabled());
+    }
+    QCOMPARE(w.programList().size(), 1);
+    QCOMPARE(events->item(0, 0)->text(), QStringLiteral("Polling"));
+    QCOMPARE(w.checkEvent(), 0x04);
+    QVERIFY(!w.pollingPresent());
+    QVERIFY(!w.checkID(1) && w.checkID(2) && w.checkID(3)); // 1 stays: the interrupt program uses it
+    QVERIFY(!w.checkVectorID(5));
 }
 
 QTEST_MAIN(TestDownload)

@@ -1,29 +1,19 @@
 // The program table's ID and vector bookkeeping and the layout of the module's program memory,
 // byte for byte.
-#include "programbook.h"
-#include "programhost.h"
+#include "fakehost.h"
 #include "programlayout.h"
-#include "vmeprogram.h"
+#include "programtablefixture.h"
 
 #include <QtTest>
 
-#include <memory>
-
 namespace {
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
-
 // The window's side of the bookkeeping, with the General tab's start values.
-class BookHost : public ProgramHost
+class BookHost : public FakeHost
 {
 public:
-    unsigned char low = 128, high = 255;
     ProgramBook book{[this](unsigned char &l, unsigned char &h) { l = low, h = high; }};
 
-    int addressMode() override { return 1; }
-    int accessMode() override { return 0; }
-    int dataMode() override { return 0; }
-    int readWrite() override { return 0; }
     bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override
     {
         return book.checkInteractiveID(id, min, max);
@@ -31,38 +21,7 @@ public:
     bool checkID(unsigned char id) override { return book.checkID(id); }
     bool getFreeID(unsigned char &id) override { return book.getFreeID(id); }
     bool setID(unsigned char id, bool used) override { return book.setID(id, used); }
-    bool checkVectorID(int) override { return false; }
-    bool pollingPresent() override { return false; }
-    void setPollingPresent(bool) override {}
 };
-
-// Programs from "number:reads[:writeBytes[:vectors]]" items: D8 reads of one byte, then one D8
-// write of writeBytes bytes 0xAA; instruction IDs count up from 1 and are marked used.
-QList<VmeProgram *> programs(const QString &text, ProgramBook &book)
-{
-    QList<VmeProgram *> list;
-    quint8 id = 1;
-    for (const QString &item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QStringList f = item.split(QLatin1Char(':'));
-        auto *p = new VmeProgram;
-        p->number = f.at(0).toInt();
-        p->level = p->number < 0 ? -p->number : 0;
-        const int reads = f.value(1).toInt(), write = f.value(2).toInt();
-        for (int i = 0; i < reads + (write > 0); ++i) {
-            auto *ins = new VmeInstruction;
-            ins->addressMode = 1;
-            ins->read = i < reads;
-            ins->length = ins->read ? 1 : write;
-            ins->data = ins->read ? QByteArray() : QByteArray(write, char(0xAA));
-            ins->id = id;
-            book.setID(id++, true);
-            p->instructions.append(ins);
-        }
-        p->data = QByteArray::fromHex(f.value(3).toLatin1());
-        list.insert(ProgramBook::insertPosition(list, p), p);
-    }
-    return list;
-}
 
 QString numbers(const QList<VmeProgram *> &list)
 {
@@ -85,7 +44,6 @@ private slots:
     void layout();
     void tableOrder();
     void freeIdSearch();
-    void deletionReleasesUnsharedIds();
 };
 
 void TestProgramTable::layout_data()
@@ -117,18 +75,14 @@ void TestProgramTable::layout_data()
         << hex("00000000 0100 00 00 00000000 8100 01 05 aaaaaaaaaa 000000 00000000 0100 02 01"
                "0000000428300004 0000000828300004 0000000a28300004 0000000c28300004 0000000e28300004")
         << hex("0001040305060708") << zeros << QByteArray() << QByteArray() << hex("000000ff") << "257 -2 -4 -5 -6 -7";
-    QTest::newRow("polling program over 2048 bytes")
-        << "0:257" << 1 << 0 << int(ProgramLayout::Overflow) << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray() << QByteArray() << QByteArray() << "";
-    QTest::newRow("INTR records would start at 2048")
-        << "0:255" << 1 << 0 << int(ProgramLayout::Overflow) << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray() << QByteArray() << QByteArray() << "257 -1 -2 -3 -4 -5 -6 -7";
-    QTest::newRow("polling checked, no polling program")
-        << "" << 1 << 0 << int(ProgramLayout::PollingMissing) << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray() << QByteArray() << QByteArray() << "";
-    QTest::newRow("no free ID for the default vector program")
-        << "" << 0 << 128 << int(ProgramLayout::NoFreeId) << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray() << QByteArray() << QByteArray() << "";
+    const auto refused = [](const char *name, const char *table, int mask, int ids, int outcome, const char *added) {
+        QTest::newRow(name) << table << mask << ids << outcome << QByteArray() << QByteArray() << QByteArray()
+                            << QByteArray() << QByteArray() << QByteArray() << added;
+    };
+    refused("polling program over 2048 bytes", "0:257", 1, 0, ProgramLayout::Overflow, "");
+    refused("INTR records would start at 2048", "0:255", 1, 0, ProgramLayout::Overflow, "257 -1 -2 -3 -4 -5 -6 -7");
+    refused("polling checked, no polling program", "", 1, 0, ProgramLayout::PollingMissing, "");
+    refused("no free ID for the default vector program", "", 0, 128, ProgramLayout::NoFreeId, "");
 }
 
 void TestProgramTable::layout()
@@ -142,7 +96,7 @@ void TestProgramTable::layout()
     BookHost host;
     for (int id = 0; id < idsTaken; ++id)
         host.book.setID(quint8(id), true);
-    const QList<VmeProgram *> list = programs(table, host.book);
+    const QList<VmeProgram *> list = programs(table, host);
     const QSet<quint8> idsBefore = host.book.usedIDs();
     ModuleMemory memory;
     ProgramLayout::Result result = ProgramLayout(&host).lay(list, quint8(mask), memory);
@@ -178,23 +132,16 @@ void TestProgramTable::layout()
         table256.replace(4 * quint8(v), 4, ownEntry);
     QCOMPARE(memory.vectorTable.toHex(), table256.toHex());
     QCOMPARE(int(memory.events), 0xfe | (mask & 1));
+    QCOMPARE(int(memory.pollLevel), table.startsWith(QLatin1Char('0')) ? 2 : 0);
 }
 
 void TestProgramTable::tableOrder()
 {
-    // Each number goes in; the row it lands on, counted in the list as it then is.
+    // Equal numbers keep their order of arrival: the second 3 has two instructions.
     BookHost host;
-    QList<VmeProgram *> list;
-    QList<int> rows;
-    for (const int number : {6, 3, -3, -1, 0, 257, 3, -7, 1}) {
-        auto *p = new VmeProgram;
-        p->number = number;
-        p->level = number < 0 ? -number : 0;
-        rows << int(ProgramBook::insertPosition(list, p));
-        list.insert(rows.last(), p);
-    }
-    QCOMPARE(rows, (QList<int>{0, 0, 2, 2, 0, 3, 2, 7, 1}));
+    const QList<VmeProgram *> list = programs(QStringLiteral("6:1 3:1 -3:1 -1:1 0:1 257:1 3:2 -7:1 1:1"), host);
     QCOMPARE(numbers(list), QStringLiteral("0 1 3 3 6 257 -1 -3 -7"));
+    QCOMPARE(list.at(3)->instructions.size(), 2);
     qDeleteAll(list);
 }
 
@@ -203,18 +150,8 @@ void TestProgramTable::freeIdSearch()
     BookHost host;
     QVERIFY(host.checkInteractiveID(127, nullptr, nullptr));
     QVERIFY(!host.checkInteractiveID(128, nullptr, nullptr));
-    for (int id = 0; id < 127; ++id)
-        host.book.setID(quint8(id), true);
     unsigned char id = 0;
-    QVERIFY(host.book.getFreeID(id));
-    QCOMPARE(int(id), 127);
-    QCOMPARE(int(host.book.nextFreeID()), 128);
-    host.book.setID(127, true);
-    QVERIFY(!host.book.getFreeID(id));
-    QCOMPARE(int(host.book.nextFreeID()), 128);
-
     // A range in the middle: the search starts inside it, jumps past its end and wraps.
-    host.book.reset();
     host.low = 10;
     host.high = 250;
     for (const int used : {251, 252, 253, 254, 255, 0, 1})
@@ -224,28 +161,6 @@ void TestProgramTable::freeIdSearch()
     QCOMPARE(int(id), 9); // 2..9; from 10 the range is skipped to 251..1, all taken, then 2
     QVERIFY(host.book.getFreeID(id));
     QCOMPARE(int(id), 2);
-}
-
-void TestProgramTable::deletionReleasesUnsharedIds()
-{
-    BookHost host;
-    QList<VmeProgram *> list = programs(QStringLiteral("0:2 5:1::04 -2:1"), host.book);
-    list.at(2)->instructions.first()->id = 1; // (4 stays marked) shares the polling program's first ID
-    list.append(new VmeProgram(3u));           // INTR-only: its ID 0 was never taken
-    host.book.setID(0, true);
-    for (VmeProgram *p : list)
-        host.book.addVector(p);
-    QVERIFY(host.book.checkVectorID(5, list));
-    QVERIFY(!host.book.checkVectorID(4, list));
-    QVERIFY(host.book.checkVectorID(-2, list) && !host.book.checkVectorID(257, list));
-
-    host.book.releaseIDs(list.at(0), list);
-    host.book.removeVector(list.at(1));
-    QCOMPARE(host.book.usedIDs(), (QSet<quint8>{0, 1, 3, 4})); // 1 stays: the interrupt program uses it
-    QVERIFY(!host.book.checkVectorID(5, list));
-    host.book.releaseIDs(list.at(3), list);
-    QVERIFY(host.book.usedIDs().contains(0));
-    qDeleteAll(list);
 }
 
 QTEST_APPLESS_MAIN(TestProgramTable)
