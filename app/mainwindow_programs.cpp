@@ -228,12 +228,14 @@ void MainWindow::on_del_clicked()
     if (row < 0 || row >= programs.size())
         return;
     const QTableWidgetItem *item = ui->tableWidget->item(row, 0);
-    const QString name = item ? item->text() : QString();
+    const int number = programs.at(row)->number;
+    // The row text names the program; it is also the plain name its event row goes back to.
+    const QString name = item && !item->text().isEmpty() ? item->text() : eventName(qBound(0, -number, 7));
     const auto answer = QMessageBox::warning(this, QString(), QStringLiteral("Are you sure you want to delete \"%1\"?").arg(name),
                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::No)
         return;
-    prgRemove(row, name.isEmpty() ? eventName(0) : name);
+    prgRemove(row, name);
     modified = true;
 }
 
