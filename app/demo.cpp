@@ -1,6 +1,7 @@
 // Headless demonstration: drives the real window (offscreen) against a running tarnix-sim and
 // prints what an operator would see. Used by scripts/run.sh where there is no display, and by
 // scripts/screenshot.sh for the README's picture.
+#include "editdialog.h"
 #include "mainwindow.h"
 #include "tarnixcmd.h"
 #include "tcpthread.h"
@@ -125,6 +126,27 @@ QString tableText(QTableWidget *table)
     return rows.join(QLatin1Char('\n'));
 }
 
+// The program editor showing a polling program of three instructions: every 250 ms at level 3,
+// read a D32 status word, write two D16 words with echo, write one byte without echo.
+bool saveEditorPicture(MainWindow &w, const QString &file)
+{
+    VmeProgram program;
+    program.number = 0;
+    program.level = 3;
+    VmeProgram::toByteArray(250000u, program.data);
+    int count = 3;
+    VmeProgram parsed(QByteArray::fromHex("00001000" "0a00" "01" "04"
+                                          "00200010" "c560" "02" "04" "0012abcd"
+                                          "0000ff01" "a100" "03" "01" "7f"),
+                      count, 0, &w);
+    program.instructions.swap(parsed.instructions);
+    EditDialog dialog(&w, &w);
+    dialog.setProgram(&program);
+    dialog.resize(1090, 420); // wide enough for every column
+    dialog.show();
+    return savePicture(dialog, file);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -147,7 +169,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption programsShot(QStringLiteral("programs-screenshot"),
                                           QStringLiteral("Save a picture of the Program tab after the download."),
                                           QStringLiteral("file"));
-    parser.addOptions({tcpPort, udpPort, shot, settingsShot, programsShot});
+    const QCommandLineOption editorShot(QStringLiteral("editor-screenshot"),
+                                        QStringLiteral("Save a picture of the program editor with a polling program."),
+                                        QStringLiteral("file"));
+    parser.addOptions({tcpPort, udpPort, shot, settingsShot, editorShot, programsShot});
     parser.process(app);
 
     QByteArray prog("tarnix2-utility"), a("-a"), addr("127.0.0.1");
@@ -156,6 +181,8 @@ int main(int argc, char *argv[])
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(parser.value(tcpPort));
     w.findChild<QLineEdit *>(QStringLiteral("udp"))->setText(parser.value(udpPort));
     w.show();
+    if (parser.isSet(editorShot) && !saveEditorPicture(w, parser.value(editorShot)))
+        return fail(QStringLiteral("cannot write %1").arg(parser.value(editorShot)));
 
     // The General tab's Read: the module's network settings and logic version over RBCP.
     out << "tarnix2-demo: reading the module's settings over RBCP at 127.0.0.1, UDP port " << parser.value(udpPort)

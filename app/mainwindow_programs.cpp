@@ -1,6 +1,7 @@
 // The Program tab: the program table, the event table and the download into the module.
 #include "mainwindow.h"
 
+#include "editdialog.h"
 #include "generalform.h"
 #include "programlayout.h"
 #include "ui_mainwindow.h"
@@ -292,9 +293,11 @@ void MainWindow::setEvent(int row, bool on)
         item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
 }
 
-bool MainWindow::runEditor(VmeProgram *)
+bool MainWindow::runEditor(VmeProgram *program)
 {
-    return false;
+    EditDialog dialog(this, this);
+    dialog.setProgram(program);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 // Download

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the README's pictures of the window: the real window, offscreen, against tarnix-sim.
-# scripts/screenshot.sh [interactive picture] [settings picture] [program tab picture]
+# Makes the README's pictures: the real window and the program editor, offscreen, against tarnix-sim.
+# scripts/screenshot.sh [interactive picture] [settings picture] [editor picture] [program tab picture]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -12,5 +12,6 @@ start_sim "$ROOT/build/sim/tarnix-sim" 0 0 --irq 3:5:1000 || { echo "tarnix-sim 
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$ROOT/build/app/tarnix2-demo" --tcp-port "$SIM_TCP_PORT" --udp-port "$SIM_UDP_PORT" \
     --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" \
-    --programs-screenshot "${3:-docs/programs.png}" >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
-echo "saved ${1:-docs/window.png}, ${2:-docs/settings.png} and ${3:-docs/programs.png}"
+    --editor-screenshot "${3:-docs/editor.png}" --programs-screenshot "${4:-docs/programs.png}" \
+    >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
+echo "saved ${1:-docs/window.png}, ${2:-docs/settings.png}, ${3:-docs/editor.png} and ${4:-docs/programs.png}"
