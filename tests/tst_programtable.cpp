@@ -1,5 +1,5 @@
-// The program table's ID and vector bookkeeping and the layout of the module's program memory,
-// byte for byte.
+// The layout of the module's program memory, byte for byte, and the order of the program table.
+// (The free-ID search is tested through the window in tst_mainwindow.)
 #include "fakehost.h"
 #include "programlayout.h"
 #include "programtablefixture.h"
@@ -43,7 +43,6 @@ private slots:
     void layout_data();
     void layout();
     void tableOrder();
-    void freeIdSearch();
 };
 
 void TestProgramTable::layout_data()
@@ -143,24 +142,6 @@ void TestProgramTable::tableOrder()
     QCOMPARE(numbers(list), QStringLiteral("0 1 3 3 6 257 -1 -3 -7"));
     QCOMPARE(list.at(3)->instructions.size(), 2);
     qDeleteAll(list);
-}
-
-void TestProgramTable::freeIdSearch()
-{
-    BookHost host;
-    QVERIFY(host.checkInteractiveID(127, nullptr, nullptr));
-    QVERIFY(!host.checkInteractiveID(128, nullptr, nullptr));
-    unsigned char id = 0;
-    // A range in the middle: the search starts inside it, jumps past its end and wraps.
-    host.low = 10;
-    host.high = 250;
-    for (const int used : {251, 252, 253, 254, 255, 0, 1})
-        host.book.setID(quint8(used), true);
-    for (int i = 0; i < 8; ++i)
-        QVERIFY(host.book.getFreeID(id));
-    QCOMPARE(int(id), 9); // 2..9; from 10 the range is skipped to 251..1, all taken, then 2
-    QVERIFY(host.book.getFreeID(id));
-    QCOMPARE(int(id), 2);
 }
 
 QTEST_APPLESS_MAIN(TestProgramTable)
