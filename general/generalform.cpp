@@ -122,7 +122,7 @@ void GeneralForm::setJobRunning()
 void GeneralForm::on_read_clicked()
 {
     // A job of the worker still running (a download that borrowed it) would swallow this one.
-    if (udpThread && udpThread->isRunning())
+    if (downloadRunning || (udpThread && udpThread->isRunning()))
         return;
     bool ok = false;
     const uint port = ui->udp->text().toUInt(&ok, 10);
@@ -158,7 +158,7 @@ void GeneralForm::on_read_clicked()
 
 void GeneralForm::on_write_clicked()
 {
-    if (!udpThread || udpThread->isRunning())
+    if (downloadRunning || !udpThread || udpThread->isRunning())
         return;
     quint32 newAddress = 0;
     if (!AddressText::ipv4(ui->newAddr->text(), &newAddress) || newAddress == 0) {
