@@ -1,10 +1,22 @@
+#include "cmdargs.h"
 #include "fakehost.h"
+#include "filedialoganswerer.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "namedchild.h"
 #include "programfile.h"
+#include "programlayout.h"
 #include "vmeprogram.h"
 
 #include <QBuffer>
 #include <QDataStream>
+#include <QLocalServer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(ModuleMemory)
 
@@ -130,6 +142,41 @@ QStringList names(const Table &table)
     return out;
 }
 
+// The window's File group.
+
+std::unique_ptr<MainWindow> newWindow()
+{
+    Args a({"tarnix2-utility"});
+    return std::make_unique<MainWindow>(a.argc(), a.argv.data());
+}
+
+QStringList rows(MainWindow &w)
+{
+    QStringList texts;
+    auto *table = child<QTableWidget>(w, "tableWidget");
+    for (int r = 0; r < table->rowCount(); ++r)
+        texts << table->item(r, 0)->text();
+    return texts;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+const QByteArray everyKindFile = ProgramFile::encode(everyKind(), {2, 9, 1, 4}, 0x13, 16, 200);
+const QStringList everyKindRows{"Polling", "Vector1", "Vector7", "Vector(default)", "Interrupt1", "Interrupt2",
+                                "Interrupt3", "Interrupt4", "Interrupt5", "Interrupt6", "Interrupt7"};
+
+void click(MainWindow &w, const char *button, const QString &path)
+{
+    answerFileDialog(path);
+    child<QPushButton>(w, button)->click();
+}
+
 } // namespace
 
 class TestProgramFile : public QObject
@@ -148,6 +195,15 @@ private slots:
     void refused();
     void defaultsOutsideList_data();
     void defaultsOutsideList();
+    void roundTrip_data();
+    void roundTrip();
+    void windowOpenAndSave();
+    void windowDiscardQuestion_data();
+    void windowDiscardQuestion();
+    void windowFailures_data();
+    void windowFailures();
+    void windowDefaultsOutsideList();
+    void diskFull();
 };
 
 void TestProgramFile::emptyTableFile()
@@ -345,5 +401,162 @@ void TestProgramFile::defaultsOutsideList()
     QCOMPARE(ProgramFile::keepValidDefaults(defaults[0], {1, 5, 0, 2}).toHex(), handed.toHex());
 }
 
-QTEST_APPLESS_MAIN(TestProgramFile)
+void TestProgramFile::roundTrip_data()
+{
+    QTest::addColumn<ModuleMemory>("memory");
+    QTest::newRow("empty table") << emptyTable();
+    QTest::newRow("every kind") << everyKind();
+    // Polling at 0, the default vector program at 8, a program of its own for every level.
+    ModuleMemory m;
+    m.events = 0xFF;
+    m.image = ins(0x10, 0x0100, 1) + ins(0, 0x0100, 2);
+    for (int level = 1; level <= 7; ++level) {
+        m.startTable[level] = char(level + 1);
+        m.image += ins(quint32(level), 0x0900, quint8(10 + level), {}, 4);
+    }
+    for (int v = 0; v < 256; ++v)
+        entry(m, v, 1, 8, true);
+    QTest::newRow("all levels") << m;
+}
+
+void TestProgramFile::roundTrip()
+{
+    // Saved, opened and saved again: the layout of the rebuilt table gives the same file.
+    QFETCH(ModuleMemory, memory);
+    QByteArray file = ProgramFile::encode(memory, {0, 3, 2, 1}, 0xA5, 1, 99);
+    for (int again = 0; again < 2; ++again) {
+        ModuleMemory opened;
+        QCOMPARE(readFile(file, opened), QString());
+        const Table table = ProgramFile::rebuild(opened, nullptr);
+        QList<VmeProgram *> programs;
+        for (const auto &program : table.programs)
+            programs << program.get();
+        FakeHost host;
+        ModuleMemory laid;
+        QVERIFY(ProgramLayout(&host).lay(programs, opened.savedEnable, laid).ok());
+        const QByteArray saved = ProgramFile::encode(laid, {0, 3, 2, 1}, opened.savedEnable, 1, 99);
+        QCOMPARE(saved.toHex(), file.toHex());
+        file = saved;
+    }
+}
+
+void TestProgramFile::windowOpenAndSave()
+{
+    QTemporaryDir dir;
+    auto w = newWindow();
+    click(*w, "fsave", dir.filePath("empty.prg"));
+    ModuleMemory empty = emptyTable();
+    empty.image[6] = 0;  // the first free ID
+    QFile saved(dir.filePath("empty.prg"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().toHex(), ProgramFile::encode(empty, {1, 0, 0, 0}, 0, 128, 255).toHex());
+
+    click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+    QCOMPARE(rows(*w), everyKindRows);
+    QCOMPARE(w->checkEvent(), 0x13);
+    QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite()}), QList<int>({2, 9, 1, 4}));
+    unsigned char low = 0, high = 0;
+    w->checkInteractiveID(0, &low, &high);
+    QCOMPARE(QList<int>({low, high}), QList<int>({16, 200}));
+    QVERIFY(!w->checkID(12) && w->checkID(13));
+    QVERIFY(w->pollingPresent());
+    w->setModified(true);
+    click(*w, "fsave", dir.filePath("again.prg"));
+    QFile again(dir.filePath("again.prg"));
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll().toHex(), everyKindFile.toHex());
+    QVERIFY(!w->isModified());
+}
+
+void TestProgramFile::windowDiscardQuestion_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Cancel") << int(QMessageBox::Cancel);
+    QTest::newRow("Discard") << int(QMessageBox::Discard);
+}
+
+void TestProgramFile::windowDiscardQuestion()
+{
+    QFETCH(int, answer);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath("every.prg"), everyKindFile);
+    auto w = newWindow();
+    w->setModified(true);
+    ModalAnswerer box{QMessageBox::StandardButton(answer)};
+    if (answer == QMessageBox::Discard)
+        answerFileDialog(path);
+    child<QPushButton>(*w, "fopen")->click();
+    QVERIFY(box.seen());
+    QCOMPARE(box.title(), QString());
+    QCOMPARE(box.text(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"));
+    QCOMPARE(box.buttons(), QMessageBox::Discard | QMessageBox::Cancel);
+    QCOMPARE(box.defaultButton(), QMessageBox::Cancel);
+    QCOMPARE(rows(*w), answer == QMessageBox::Discard ? everyKindRows : QStringList());
+    QCOMPARE(w->isModified(), answer == QMessageBox::Cancel);
+}
+
+void TestProgramFile::windowFailures_data()
+{
+    QTest::addColumn<QByteArray>("file");  // empty: none there
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QByteArray unreadable = everyKindFile;
+    unreadable[unreadable.indexOf(QByteArray::fromHex("0000200089000308")) + 5] = 0x70;
+    QTest::newRow("socket, not a file") << QByteArray() << "fopen" << "File open"
+                                        << "\"%1\": Can't open file\nNo such device or address.";
+    QTest::newRow("cut inside a record") << everyKindFile.left(700) << "fopen" << "File read"
+                                         << "\"%1\": Can't read\nUnknown error.";
+    QTest::newRow("unreadable instruction") << unreadable << "fopen" << "File read"
+                                            << "\"%1\": Can't read an instruction of Vector1.";
+    QTest::newRow("no such directory") << QByteArray() << "fsave" << "File save"
+                                       << "\"%1\": Can't open file for writing\nNo such file or directory.";
+}
+
+void TestProgramFile::diskFull()
+{
+    QFile full(QStringLiteral("/dev/full"));
+    QVERIFY(full.open(QIODevice::WriteOnly));
+    QCOMPARE(ProgramFile::writeAll(full, everyKindFile),
+             QStringLiteral("\"/dev/full\": Can't write\nNo space left on device."));
+}
+
+void TestProgramFile::windowFailures()
+{
+    // Every failure is shown and leaves the table and its event boxes as they were.
+    QFETCH(QByteArray, file);
+    QFETCH(QString, button);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    auto w = newWindow();
+    click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+    const bool opening = button == QLatin1String("fopen");
+    const QString path = !file.isEmpty() ? writeFile(dir.filePath("x.prg"), file)
+                                         : dir.filePath(opening ? "socket" : "none/x.prg");
+    QLocalServer socket;  // there for the open dialog, but no file to read
+    QVERIFY(!opening || !file.isEmpty() || socket.listen(path));
+    ModalAnswerer box;
+    click(*w, qPrintable(button), path);
+    QVERIFY(box.seen());
+    QCOMPARE(box.title(), title);
+    QCOMPARE(box.text(), text.arg(path));
+    QCOMPARE(rows(*w), everyKindRows);
+    QCOMPARE(w->checkEvent(), 0x13);
+}
+
+void TestProgramFile::windowDefaultsOutsideList()
+{
+    QTemporaryDir dir;
+    auto w = newWindow();
+    QByteArray file = everyKindFile;
+    file.replace(7, 4, QByteArray::fromHex("FF0A0302"));
+    click(*w, "fopen", writeFile(dir.filePath("x.prg"), file));
+    QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite()}), QList<int>({1, 0, 0, 2}));
+    unsigned char low = 0, high = 0;
+    w->checkInteractiveID(0, &low, &high);
+    QCOMPARE(QList<int>({low, high}), QList<int>({16, 200}));
+}
+
+QTEST_MAIN(TestProgramFile)
 #include "tst_programfile.moc"
