@@ -1,12 +1,12 @@
 #include "ctlcommands.h"
 
 #include "ctlclient.h"
+#include "ctlrbcp.h"
 #include "hexlayout.h"
 #include "modeword.h"
 #include "packet.h"
 #include "reporttext.h"
 #include "tarnixcmd.h"
-#include "udpthread.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -45,12 +45,16 @@ void say(const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
+} // namespace
+
 int fail(Status status, const QString &text)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "tarnixctl: %s\n", text.toLocal8Bit().constData());
     return status;
 }
+
+namespace {
 
 const char Description[] =
     "Drives a VME master module from a shell: its network settings over RBCP, single VME reads\n"
@@ -200,35 +204,6 @@ int writeCommand(const Options &o)
             data.append(char(v >> (8 * b)));
     }
     return vmeAccess(o, quint32(address), false, data, quint64(o.args.size() - 1));
-}
-
-// The RBCP side: the same client the General tab's worker uses, run on this thread.
-struct Rbcp
-{
-    QUdpThread udp;
-
-    bool open(const Options &o)
-    {
-        udp.SetIpAddress(QHostAddress(o.target), o.udpPort);
-        udp.SetWaitCount(qMax(1, o.timeoutMs / QRbcp::WaitSliceMs));
-        return udp.startUDP();
-    }
-};
-
-template <typename F>
-int rbcpJob(const Options &o, F job)
-{
-    Rbcp r;
-    if (!r.open(o))
-        return fail(NoAnswer, QStringLiteral("cannot open the RBCP socket for %1").arg(o.target));
-    try {
-        return job(r.udp);
-    } catch (QRbcp::ErrSts code) {
-        r.udp.strError(code);
-        return fail(code == QRbcp::BusError ? Refused : NoAnswer, r.udp.errorString().trimmed());
-    } catch (const QString &text) {
-        return fail(Refused, text);
-    }
 }
 
 int infoCommand(const Options &o)
@@ -547,8 +522,6 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     return Success;
 }
 
-int downloadCommand(const Options &o);
-
 int run(const QStringList &arguments)
 {
     Options o;
@@ -575,6 +548,7 @@ int run(const QStringList &arguments)
     return decodeCommand(o);
 }
 
+// Replaced by ctldownload.cpp once the program file reader is in.
 int downloadCommand(const Options &o)
 {
     if (o.args.size() != 1)
