@@ -7,5 +7,5 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 DIR="${1:-$ROOT/build-package}"
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh" "$DIR" -DCMAKE_BUILD_TYPE=Release -DTARNIX_BENCH=OFF
-(cd "$DIR" && cpack -G DEB >/dev/null)
+(cd "$DIR" && cpack -G DEB -B "$DIR/package" >/dev/null)
 ls "$DIR"/package/*.deb
