@@ -249,7 +249,6 @@ public:
     {
         qsizetype pos = 0;
         crcError = false;
-        log.clear();
         while (limit < 0 || reports < limit) {
             kelvo_vme_master_header header;
             int dataSize = 0;
@@ -262,19 +261,21 @@ public:
             }
             if (frame == KelvoPacket::Frame::Incomplete)
                 break;
-            if (!raw)
+            if (!raw) {
                 ReportText::appendReport(header, bytes.constData() + pos + KelvoPacket::HeaderSize,
                                          dataSize, log);
+                // Text goes out in pieces that stay in the cache, not as one string per read.
+                if (log.size() >= TextPiece)
+                    flushText();
+            }
             pos += KelvoPacket::HeaderSize + dataSize;
             ++reports;
         }
         if (raw) {
             if (raw->write(bytes.constData(), pos) != pos)
                 writeFailed = true;
-        } else if (!log.isEmpty()) {
-            const QByteArray latin = log.toLatin1();
-            if (std::fwrite(latin.constData(), 1, size_t(latin.size()), text) != size_t(latin.size()))
-                writeFailed = true;
+        } else {
+            flushText();
         }
         this->bytes += pos;
         return pos;
@@ -286,6 +287,18 @@ public:
     bool writeFailed = false;
 
 private:
+    static constexpr qsizetype TextPiece = 64 * 1024;
+
+    void flushText()
+    {
+        if (log.isEmpty())
+            return;
+        const QByteArray latin = log.toLatin1();
+        if (std::fwrite(latin.constData(), 1, size_t(latin.size()), text) != size_t(latin.size()))
+            writeFailed = true;
+        log.resize(0); // keeps the capacity for the next piece
+    }
+
     FILE *text;
     QFile *raw;
     QString log;
