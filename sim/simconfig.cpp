@@ -60,6 +60,23 @@ bool parseSimUnmapped(const QString &text, SimUnmapped *unmapped)
     return true;
 }
 
+bool parseSimIrq(const QString &text, SimIrq *irq)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    quint64 level = 0;
+    quint64 vector = 0;
+    quint64 period = 0;
+    if (parts.size() < 2 || parts.size() > 3 || !parseNumber(parts[0], &level) || level < 1 || level > 7
+        || !parseNumber(parts[1], &vector) || vector > 0xFF)
+        return false;
+    if (parts.size() == 3 && (!parseNumber(parts[2], &period) || period < 1 || period > 3600000))
+        return false;
+    irq->level = int(level);
+    irq->vector = quint8(vector);
+    irq->periodMs = int(period);
+    return true;
+}
+
 bool parseSimMac(const QString &text, QByteArray *mac)
 {
     static const QRegularExpression pattern(

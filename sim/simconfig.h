@@ -59,6 +59,15 @@ struct SimReportBurst
     int rate = 0;            // reports per second; 0 = as fast as the socket takes them
 };
 
+// A VME interrupt that the module sees raised: level 1..7 with the vector its source returns to
+// the acknowledge, once when the module starts (periodMs 0) or every periodMs milliseconds.
+struct SimIrq
+{
+    int level = 1;
+    quint8 vector = 0;
+    int periodMs = 0;
+};
+
 struct SimConfig
 {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost); // both channels listen here
@@ -70,7 +79,8 @@ struct SimConfig
     quint32 settingsIp = 0x7F000001;        // IPv4 address in the settings block
     quint8 flags = 0x04;                    // settings block byte 0: keep-alive on
     quint16 closeTimeout = 5;               // live TCP close time-out register
-    quint32 interruptVector = 0;            // what an interrupt acknowledge returns
+    quint32 interruptVector = 0;            // what an acknowledge returns with no interrupt raised
+    QVector<SimIrq> irqs;                   // interrupts raised on the VME bus
 
     QVector<SimUnmapped> unmapped;
     SimFaults faults;
@@ -85,5 +95,7 @@ struct SimConfig
 bool parseSimRange(const QString &text, SimRange *range);
 // Parses "A16:first-last" (A16, A24 or A32).
 bool parseSimUnmapped(const QString &text, SimUnmapped *unmapped);
+// Parses "L:V" or "L:V:period-ms" (level 1..7, vector 0..255, period 1..3600000).
+bool parseSimIrq(const QString &text, SimIrq *irq);
 // Parses a MAC address "00:1A:2B:3C:4D:5E" (or with '-' separators).
 bool parseSimMac(const QString &text, QByteArray *mac);

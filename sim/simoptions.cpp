@@ -31,8 +31,13 @@ QList<QCommandLineOption> options()
         opt({s("flags")}, s("Flags byte of the settings block (default 0x04: keep-alive on)."), s("value"),
             s("0x04")),
         opt({s("close-timeout")}, s("Value of the TCP close time-out register (default 5)."), s("value"), s("5")),
-        opt({s("interrupt-vector")}, s("Vector returned by an interrupt acknowledge (INTR) (default 0)."),
+        opt({s("interrupt-vector")}, s("Vector returned by an interrupt acknowledge (INTR) on the command "
+                                       "channel, or in a program that serves no raised interrupt (default 0)."),
             s("value"), s("0")),
+        opt({s("irq")}, s("Raise VME interrupt level L (1..7) with vector V (0..255): once at start, or every "
+                          "period-ms milliseconds. A raised level stays pending until its interrupt program "
+                          "has run (its bit in the event enable mask set). Repeatable."),
+            s("L:V[:period-ms]")),
         opt({s("unmapped")}, s("VME range where no slave answers (VME error bit), e.g. A24:0x100000-0x1FFFFF "
                                "or A32:0x8000+0x100. Repeatable."), s("mode:range")),
         opt({s("drop")}, s("Fault: fraction (0..1) of RBCP replies that are lost; the request is still "
@@ -60,7 +65,8 @@ QList<QCommandLineOption> options()
         opt({s("report-address")}, s("VME address in the report headers (default 0)."), s("addr"), s("0")),
         opt({s("report-items")}, s("Data size of a report in D32 items, 1..63 (default 1)."), s("n"), s("1")),
         opt({s("report-no-data")}, s("Send reports as bare headers (Read(No Echo))."), QString()),
-        opt({s("v"), s("verbose")}, s("Log every command and register access to stderr.")),
+        opt({s("v"), s("verbose")}, s("Log every command, register access, raised interrupt, program run and program "
+                                         "instruction to stderr.")),
     };
 }
 
@@ -84,6 +90,17 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
         "like the hardware, with VME memory, program memory and fault injection.\n"
         "RBCP datagrams shorter than 8 bytes get no reply; an unknown version or command byte, a length "
         "of 0 or a write short of its data gets a bus error reply.\n"
+        "Once the event enable mask at register 4 is written, the module runs the programs in its "
+        "program memory: the polling program every interval (rounded to whole milliseconds, at least "
+        "1 ms), the interrupt program of a raised and enabled level, and after its interrupt acknowledge "
+        "the program that the vector table names for the vector (after the interrupt program's last "
+        "instruction). Each instruction is carried out on the VME memory like a command and sends one "
+        "report to every client: the instruction's ID, address and mode word with the status bits, "
+        "data as for a command, and in the length word the polling bit, the priority level (the polling "
+        "level, or the interrupt level for interrupt and vector programs) and as flow ID the number of "
+        "the run (counting from 0, wrapping after 4095; an interrupt program and its vector program "
+        "share one). A program that leaves the program image ends its run. While the clients hold more "
+        "than 256 KiB of unsent output a polling run is skipped and an interrupt stays pending.\n"
         "On start it prints one line: tarnix-sim listening: tcp=<addr>:<port> udp=<addr>:<port>"));
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions(options());
@@ -135,6 +152,15 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
     num("flags", 0xFF, &c.flags);
     num("close-timeout", 0xFFFF, &c.closeTimeout);
     num("interrupt-vector", 0xFFFFFFFFu, &c.interruptVector);
+    for (const QString &i : parser.values(QStringLiteral("irq"))) {
+        SimIrq irq;
+        if (!parseSimIrq(i, &irq)) {
+            if (bad.isEmpty())
+                bad = QStringLiteral("invalid interrupt: %1").arg(i);
+        } else {
+            c.irqs.append(irq);
+        }
+    }
     for (const QString &u : parser.values(QStringLiteral("unmapped"))) {
         SimUnmapped range;
         if (!parseSimUnmapped(u, &range)) {

@@ -70,6 +70,12 @@ bool SimState::vmeRangeMapped(int addressMode, quint64 address, quint64 size) co
 
 quint16 SimState::execute(const SimWire::Header &command, const QByteArray &writeData, QByteArray *readData)
 {
+    return carryOut(command, writeData, readData, interruptVector(), "tcp");
+}
+
+quint16 SimState::carryOut(const SimWire::Header &command, const QByteArray &writeData, QByteArray *readData,
+                           quint32 vector, const char *origin)
+{
     const quint16 mode = command.mode;
     const int size = int(command.length & 0xFF);
     const int item = SimWire::itemSize(SimWire::dataMode(mode));
@@ -87,7 +93,6 @@ quint16 SimState::execute(const SimWire::Header &command, const QByteArray &writ
         if (write) {
             status = SimWire::StatusParamError;
         } else {
-            const quint32 vector = interruptVector();
             char word[4];
             SimWire::writeBe32(word, vector);
             for (int i = 0; i < size; i += item)
@@ -110,8 +115,8 @@ quint16 SimState::execute(const SimWire::Header &command, const QByteArray &writ
         *readData = QByteArray(size, '\0');
 
     if (m_verbose) {
-        log(QStringLiteral("tcp %1 id=%2 mode=%3 A%4 addr=%5 len=%6 -> status %7")
-                .arg(write ? QStringLiteral("write") : QStringLiteral("read"))
+        log(QStringLiteral("%1 %2 id=%3 mode=%4 A%5 addr=%6 len=%7 -> status %8")
+                .arg(QString::fromLatin1(origin), write ? QStringLiteral("write") : QStringLiteral("read"))
                 .arg(hex(command.id, 2), hex(mode, 4))
                 .arg(space == 0 ? 16 : space == 1 ? 24 : 32)
                 .arg(hex(command.address, 8))
@@ -192,6 +197,8 @@ bool SimState::rbcpWrite(quint32 address, const QByteArray &data)
                 .arg(hex(address, 8)).arg(data.size())
                 .arg(QString::fromLatin1(data.toHex(' ')),
                      ok ? QString() : QStringLiteral(" -> bus error")));
+    if (ok)
+        enableMaybeWritten(address, int(data.size()));
     if (reset) {
         ++m_resets;
         notice(QStringLiteral("network core reset requested; the module keeps its sockets"));
@@ -211,7 +218,28 @@ QByteArray SimState::readRegisters(quint32 address, int size) const
 bool SimState::writeRegisters(quint32 address, const QByteArray &data)
 {
     QMutexLocker lock(&m_mutex);
-    return m_registers.poke(address, data);
+    const bool ok = m_registers.poke(address, data);
+    lock.unlock();
+    if (ok)
+        enableMaybeWritten(address, int(data.size()));
+    return ok;
+}
+
+void SimState::setEnableListener(std::function<void()> listener)
+{
+    QMutexLocker lock(&m_listenerMutex);
+    m_enableListener = std::move(listener);
+}
+
+void SimState::enableMaybeWritten(quint32 address, int size)
+{
+    const quint64 mask = SimRegisters::EventEnableAddress;
+    if (address > mask || quint64(address) + quint64(size) <= mask)
+        return;
+    // Held while calling, so that clearing the listener waits for a call in progress.
+    QMutexLocker lock(&m_listenerMutex);
+    if (m_enableListener)
+        m_enableListener();
 }
 
 bool SimState::writeProtected() const

@@ -10,6 +10,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 
 // One RBCP request as it arrived, for tests that check a client's block splitting and retries.
 struct SimRbcpRequest
@@ -52,6 +53,10 @@ public:
     // TCP command channel: carries out one command on the VME memory and returns the status
     // bits; *readData receives the bytes of a read (zeros when it failed).
     quint16 execute(const SimWire::Header &command, const QByteArray &writeData, QByteArray *readData);
+    // The same for any VME access, the instructions of a running program included: an
+    // interrupt acknowledge returns `vector`, and `origin` names the access in the trace.
+    quint16 carryOut(const SimWire::Header &access, const QByteArray &writeData, QByteArray *readData,
+                     quint32 vector, const char *origin);
 
     QByteArray readVme(int addressMode, quint32 address, int size) const;
     bool writeVme(int addressMode, quint32 address, const QByteArray &bytes);
@@ -67,6 +72,9 @@ public:
     QByteArray readRegisters(quint32 address, int size) const; // empty when not mapped
     bool writeRegisters(quint32 address, const QByteArray &data); // ignores write protect
     bool writeProtected() const;
+    // Called (on the writer's thread) after every register write that touches the event enable
+    // mask; an empty function stops the calls. Once this returns, the old one is no longer running.
+    void setEnableListener(std::function<void()> listener);
 
     SimFaults faults() const;
     void setFaults(const SimFaults &faults); // also restarts the drop sequence from its seed
@@ -84,6 +92,7 @@ public:
 
 private:
     bool vmeRangeMapped(int addressMode, quint64 address, quint64 size) const;
+    void enableMaybeWritten(quint32 address, int size);
 
     const bool m_verbose;
     mutable QMutex m_mutex;
@@ -94,6 +103,8 @@ private:
     SimFaults m_faults;
     QRandomGenerator m_dropRandom;
     QVector<SimRbcpRequest> m_requests;
+    QMutex m_listenerMutex;
+    std::function<void()> m_enableListener;
 
     std::atomic<quint64> m_commands{0};
     std::atomic<quint64> m_crcErrors{0};

@@ -2,6 +2,7 @@
 
 #include "simconnection.h"
 #include "simrbcp.h"
+#include "simrunner.h"
 
 #include <QMetaObject>
 #include <QMutexLocker>
@@ -73,6 +74,13 @@ bool TarnixSim::start(const SimConfig &config)
     m_listening = true;
     m_state->log(QStringLiteral("listening on tcp %1:%2, udp %1:%3")
                      .arg(m_address.toString()).arg(m_tcpPort).arg(m_udpPort));
+    m_runner = new SimRunner(this, m_state.get());
+    // Register writes arrive on any thread; the runner looks at them on its own.
+    SimRunner *runner = m_runner;
+    m_state->setEnableListener([runner]() {
+        QMetaObject::invokeMethod(runner, &SimRunner::enableWritten, Qt::QueuedConnection);
+    });
+    m_runner->start(config.irqs);
     return true;
 }
 
@@ -82,6 +90,8 @@ void TarnixSim::stop()
         if (!m_listening)
             return;
         m_listening = false;
+        m_state->setEnableListener({});
+        m_runner->stop();
         m_tcp->close();
         m_rbcp->close();
         const auto connections = m_connections;
@@ -242,6 +252,11 @@ void TarnixSim::closeConnections()
                 c->close();
         }
     });
+}
+
+bool TarnixSim::raiseInterrupt(int level, quint8 vector)
+{
+    return onOwnThread([this, level, vector]() { return m_listening && m_runner->raise(level, vector); });
 }
 
 qint64 TarnixSim::pendingOutputBytes() const

@@ -17,6 +17,7 @@
 class QTcpServer;
 class SimConnection;
 class SimRbcpServer;
+class SimRunner;
 
 // The software module: a TCP command channel and an RBCP responder on one address, with the VME
 // memory and the register space behind them. It runs on the event loop of the thread that owns
@@ -72,6 +73,9 @@ public:
     // This is where a program runner hands its reports.
     int broadcastPacket(const QByteArray &packet);
     void closeConnections();
+    // Raises VME interrupt level 1..7 with a vector, as a slave on the bus would. The level stays
+    // pending until its interrupt program has run; true when it ran at once (level enabled).
+    bool raiseInterrupt(int level, quint8 vector);
     // Output still queued in the module for all clients together.
     qint64 pendingOutputBytes() const;
 
@@ -92,6 +96,7 @@ private:
     std::unique_ptr<SimState> m_state;
     QTcpServer *m_tcp = nullptr;
     SimRbcpServer *m_rbcp = nullptr;
+    SimRunner *m_runner = nullptr;
     QVector<QPointer<SimConnection>> m_connections;
     std::atomic<int> m_connectionCount{0};
     bool m_started = false;
