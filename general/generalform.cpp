@@ -1,5 +1,6 @@
 #include "generalform.h"
 
+#include "addresstext.h"
 #include "operatorfont.h"
 #include "ui_generalform.h"
 
@@ -65,12 +66,13 @@ void GeneralForm::on_connect_clicked()
         return;
     }
     targetAddress = ui->address->text();
-    QHostAddress host;
-    if (!host.setAddress(targetAddress) || host.protocol() != QAbstractSocket::IPv4Protocol ||
-        host == QHostAddress(QHostAddress::AnyIPv4)) {
+    quint32 target = 0;
+    if (!AddressText::ipv4(targetAddress, &target) || target == 0) {
         warn(QStringLiteral("%1 is an invalid address.").arg(targetAddress));
         return;
     }
+    // The connection reads the address again: hand it over in the form that reads only one way.
+    targetAddress = QHostAddress(target).toString();
     bool ok = false;
     const uint port = ui->tcp->text().toUInt(&ok, 10);
     if (!ok || port < 1 || port > 65535) {
@@ -128,8 +130,8 @@ void GeneralForm::on_read_clicked()
              QStringLiteral("\nThe port has to be a value from 1 to ") + QStringLiteral("65535"));
         return;
     }
-    QHostAddress host;
-    if (!host.setAddress(ui->address->text())) {
+    const QHostAddress host = AddressText::host(ui->address->text());
+    if (host.isNull()) {
         warn(QStringLiteral("Invalid IP Address: ") + ui->address->text());
         return;
     }
@@ -157,9 +159,8 @@ void GeneralForm::on_write_clicked()
 {
     if (!udpThread || udpThread->isRunning())
         return;
-    QHostAddress newAddress;
-    if (!newAddress.setAddress(ui->newAddr->text()) || newAddress.protocol() != QAbstractSocket::IPv4Protocol ||
-        newAddress == QHostAddress(QHostAddress::AnyIPv4)) {
+    quint32 newAddress = 0;
+    if (!AddressText::ipv4(ui->newAddr->text(), &newAddress) || newAddress == 0) {
         warn(QStringLiteral("%1 is an invalid address.").arg(ui->newAddr->text()));
         return;
     }
@@ -175,7 +176,7 @@ void GeneralForm::on_write_clicked()
         return;
     }
     setJobRunning();
-    udpThread->setNewAddress(newAddress.toIPv4Address(), tcp, udp);
+    udpThread->setNewAddress(newAddress, tcp, udp);
     udpThread->start();
 }
 

@@ -39,12 +39,46 @@ qsizetype clippedEnd(const QByteArray &data, int start, int count)
     return std::min<qsizetype>(qsizetype(start) + count, data.size());
 }
 
-// Digits pair from the end of each piece, and blanks are not hex digits: decoding a line with
-// its blanks gives the same bytes as decoding its pieces joined without separator.
-void appendDecoded(QByteArray &out, QStringView piece)
+int hexDigit(QChar c)
 {
-    if (!piece.isEmpty())
-        out += QByteArray::fromHex(piece.toLatin1());
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+// Appends the bytes of every piece of text between blanks, tabs or line breaks. Each piece
+// is read on its own: its hex digits pair from the end of the piece, so an odd count gives
+// its first digit a byte of its own ("01 2 03" is 01 02 03, "ABC" is 0A BC) and no digit
+// moves into the neighbouring piece. Every other character is skipped. Written out by hand
+// because a loaded data file may hold a megabyte.
+void appendDecoded(QByteArray &out, QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i].isSpace())
+            ++i;
+        qsizetype end = i;
+        int digits = 0;
+        for (; end < text.size() && !text[end].isSpace(); ++end)
+            digits += hexDigit(text[end]) >= 0;
+        bool high = digits % 2 == 0;
+        int byte = 0;
+        for (; i < end; ++i) {
+            const int d = hexDigit(text[i]);
+            if (d < 0)
+                continue;
+            if (high)
+                byte = d << 4;
+            else
+                out += char(byte | d);
+            high = !high;
+        }
+    }
 }
 
 } // namespace
@@ -191,10 +225,13 @@ QString echoText(const QByteArray &source, const QByteArray &echo, int width, bo
 
 QByteArray readText(const QString &text, bool showAddress, bool showEcho)
 {
-    if (!showEcho && !showAddress)
-        return QByteArray::fromHex(text.toLatin1());
-
     QByteArray out;
+    if (!showEcho && !showAddress) {
+        out.reserve(text.size() / 2);
+        appendDecoded(out, text);
+        return out;
+    }
+
     const QStringView all(text);
     bool header = showEcho;
     qsizetype pos = 0;

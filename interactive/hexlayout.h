@@ -37,11 +37,12 @@ QString plainText(const QByteArray &data, int width, bool showAddress, quint32 s
 QString echoText(const QByteArray &source, const QByteArray &echo, int width, bool showAddress,
                  quint32 startAddress);
 
-// Reads a text laid out with these flags back into bytes. Hex digits are paired from the end of
-// each piece (an odd count leaves the first digit as a byte of its own); every other character
-// is skipped. With showAddress the first blank-separated piece of each line is the row address
-// and is dropped; with showEcho the first line is the header and only the part of each line
-// before the first two consecutive blanks (the source column) is read.
+// Reads a text laid out with these flags back into bytes. Every piece between blanks, tabs or
+// line breaks is read on its own, its hex digits paired from the end of the piece: an odd count
+// leaves the first digit as a byte of its own, so "01 2 03" is 01 02 03 and "ABC" is 0A BC;
+// every other character is skipped. With showAddress the first blank-separated piece of each
+// line is the row address and is dropped; with showEcho the first line is the header and only
+// the part of each line before the first two consecutive blanks (the source column) is read.
 QByteArray readText(const QString &text, bool showAddress, bool showEcho);
 
 // The start address of the rows as typed in the address field: with "0x" in it the number is

@@ -259,8 +259,11 @@ void TarnixCmdForm::changeDisplay()
     QByteArray data;
     if (address != showAddress) {
         getData(data);
-        if (rawAddress) {
-            ui->addrEdit->setText(QStringLiteral("0x%1").arg(startAddress, 8, 16, QLatin1Char('0')));
+        // Only a valid address is put into its full form: an invalid one stays as typed so
+        // that the next command is refused rather than sent elsewhere.
+        quint32 typed = 0;
+        if (rawAddress && HexLayout::parseAddress(ui->addrEdit->text(), &typed)) {
+            ui->addrEdit->setText(QStringLiteral("0x%1").arg(typed, 8, 16, QLatin1Char('0')));
             rawAddress = false;
         }
     } else if (width != dataWidth) {

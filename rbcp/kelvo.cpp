@@ -22,15 +22,17 @@ quint16 QRbcp::GetTcpCloseTimeout()
 
 void QRbcp::WriteEEPROM(uint address, quint16 udp, quint16 tcp)
 {
-    // Once the write protect is lifted it must go back on whatever happens; the normal way
-    // back is the explicit restore below, every other way out restores it best-effort.
-    bool protectHandled = false;
+    if (abortFlag)
+        throw Aborted; // stopped before anything was sent: the EEPROM was never opened
+
+    // Once the lift of the write protect may have gone out, every way out of here puts the
+    // protect back, a stop included.
+    bool ok = false;
     try {
         if (!EnableWriteEEPROM(true))
             throw QStringLiteral("Unable to cancel Write Protect for EEPROM");
 
         // New settings always leave keep-alive on; the other flag bits stay as they are.
-        bool ok = false;
         char flags = 0;
         if (Read(InfoAddress, &flags) > 0)
             ok = (flags & KeepAliveBit) || Write(InfoAddress, char(flags | KeepAliveBit)) > 0;
@@ -44,14 +46,27 @@ void QRbcp::WriteEEPROM(uint address, quint16 udp, quint16 tcp)
                 ok = Write(UdpPortAddress, udpBytes, sizeof udpBytes) != 0;
             }
         }
-
-        protectHandled = true;
-        const bool restored = EnableWriteEEPROM(false);
-        if (!restored || !ok)
-            throw QStringLiteral("Unable to access EEPROM");
     } catch (...) {
-        if (!protectHandled)
-            restoreWriteProtect();
+        restoreWriteProtect();
+        throw;
+    }
+
+    if (!protectAgain() || !ok)
+        throw QStringLiteral("Unable to access EEPROM");
+}
+
+bool QRbcp::protectAgain()
+{
+    try {
+        return EnableWriteEEPROM(false);
+    } catch (ErrSts code) {
+        if (code == Aborted) {
+            // Stopping: the restore still leaves, once, without holding the stop up for its reply.
+            const char protect = ProtectOn;
+            setWriteCmd(WriteProtectAddress, &protect, 1);
+            if (socket)
+                socket->write(packet);
+        }
         throw;
     }
 }
@@ -59,18 +74,10 @@ void QRbcp::WriteEEPROM(uint address, quint16 udp, quint16 tcp)
 void QRbcp::restoreWriteProtect()
 {
     const QString firstFailure = errorText;
-    const char protect = ProtectOn;
-    if (abortFlag) {
-        // Stopping: send the restore once and do not hold the stop up waiting for its reply.
-        setWriteCmd(WriteProtectAddress, &protect, 1);
-        if (socket)
-            socket->write(packet);
-    } else {
-        try {
-            EnableWriteEEPROM(false);
-        } catch (ErrSts) {
-        } catch (const QString &) {
-        }
+    try {
+        protectAgain();
+    } catch (ErrSts) {
+    } catch (const QString &) {
     }
     errorText = firstFailure;
 }

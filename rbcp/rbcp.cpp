@@ -45,6 +45,14 @@ void QRbcp::SetIpAddress(const QHostAddress &address, quint16 udp, quint16 tcp)
     tcpPort = tcp;
 }
 
+void QRbcp::start(Priority priority)
+{
+    if (isRunning())
+        return;
+    abortFlag = false;
+    QThread::start(priority);
+}
+
 void QRbcp::Abort()
 {
     abortFlag = true;
@@ -239,7 +247,6 @@ int QRbcp::write(uint address, const char *data, uchar length)
 bool QRbcp::startUDP()
 {
     errorText.clear();
-    abortFlag = false;
     succeeded = false;
     if (socket)
         return true;

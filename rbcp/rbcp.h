@@ -57,6 +57,9 @@ public:
     // the stored ones. An existing socket is not re-bound.
     virtual bool SetIpAddress(const QHostAddress &address, quint16 udp);
     virtual void SetIpAddress(const QHostAddress &address, quint16 udp, quint16 tcp);
+    // Starts a run of the thread with no stop pending; an Abort() or stop() from then on, also
+    // one that comes before the run has begun, ends that run. Does nothing while a run is going.
+    void start(Priority priority = InheritPriority);
     // Asks a running access to stop at its next check (callable from any thread).
     virtual void Abort();
     // Abort(), then blocks until the worker has left its run.
@@ -99,8 +102,8 @@ public:
     virtual int setWriteCmd(uint address, const char *data, uchar length);
     virtual int write(uint address, const char *data, uchar length);
 
-    // Prepares a run on the calling thread: resets the error text and the flags and creates
-    // the socket on first use. False when no address is set.
+    // Prepares a run on the calling thread: resets the error text and the outcome and creates
+    // the socket on first use. False when no address is set. A stop already asked for stays.
     virtual bool startUDP();
     // Sends packet and waits for the reply with ID id (any reply for a negative id): the
     // reply's size, -4 for a bus error, -5 when the waits ran out.
@@ -123,8 +126,11 @@ signals:
 protected:
     // Appends the failure lines of one access.
     void appendAccessFailure(const char *direction, uint address, uint length);
-    // After a failure inside WriteEEPROM: puts the write protect back without letting the
-    // outcome of that write change what the first failure reported.
+    // Puts the EEPROM's write protect back: the result of the write, or its failure thrown. A
+    // stop does not keep the request from leaving; it only skips waiting for the reply.
+    bool protectAgain();
+    // After a failure inside WriteEEPROM: protectAgain() without letting its outcome change
+    // what the first failure reported.
     void restoreWriteProtect();
 
     uchar rbcpId = 0;

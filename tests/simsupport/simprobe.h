@@ -1,5 +1,6 @@
 #pragma once
 
+#include "simconfig.h"
 #include "simwire.h"
 
 #include <QByteArray>
@@ -11,6 +12,15 @@
 namespace SimProbe {
 
 constexpr int WaitMs = 5000;
+
+// The module's defaults, listening on free ports of 127.0.0.1.
+inline SimConfig ephemeral()
+{
+    SimConfig c;
+    c.tcpPort = 0;
+    c.udpPort = 0;
+    return c;
+}
 
 // A command packet built from its fields, with a correct header CRC.
 QByteArray command(quint32 address, quint8 length, quint16 mode, quint8 id,
