@@ -276,6 +276,9 @@ public:
                 writeFailed = true;
         } else {
             flushText();
+            // Whoever reads the text through a pipe sees each report as it arrives.
+            if (pos > 0 && std::fflush(text) != 0)
+                writeFailed = true;
         }
         this->bytes += pos;
         return pos;
@@ -304,9 +307,9 @@ private:
     QString log;
 };
 
-void summary(const Sink &sink, qint64 ms)
+void summary(const Sink &sink, qint64 ns)
 {
-    const double s = ms / 1000.0;
+    const double s = ns / 1e9;
     std::fflush(stdout);
     std::fprintf(stderr, "tarnixctl: %lld reports, %lld bytes in %.3f s (%.0f reports/s), %lld CRC errors\n",
                  static_cast<long long>(sink.reports), static_cast<long long>(sink.bytes), s,
@@ -356,7 +359,7 @@ int listenCommand(const Options &o)
     }
     if (rawFile.isOpen() && !rawFile.flush())
         status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(o.raw, rawFile.errorString()));
-    summary(sink, clock.elapsed());
+    summary(sink, clock.nsecsElapsed());
     return status;
 }
 
@@ -388,7 +391,7 @@ int decodeCommand(const Options &o)
             break;
         }
     }
-    summary(sink, clock.elapsed());
+    summary(sink, clock.nsecsElapsed());
     return status;
 }
 

@@ -182,6 +182,22 @@ private slots:
         QVERIFY(r.err.contains(QStringLiteral("1 CRC errors")));
     }
 
+    // Ctrl-C (or a kill) ends listen cleanly: status 0 and the summary of what came.
+    void listenEndsOnSignal()
+    {
+        SimReportBurst burst;
+        burst.count = 7;
+        TarnixSimThread m;
+        QVERIFY(reporter(m, burst));
+        QProcess p;
+        p.start(QStringLiteral(TARNIXCTL_EXE), aim(m) << QStringLiteral("listen"));
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLocal8Bit(p.readAllStandardOutput()).count(QStringLiteral("ID : 0x05")) > 0, true, 10000);
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("7 reports, 112 bytes")));
+    }
+
     void decodeRefusesATornCapture()
     {
         QFile f(dir.filePath(QStringLiteral("torn.raw")));
