@@ -191,7 +191,8 @@ private slots:
         QVERIFY(reporter(m, burst));
         QProcess p;
         p.start(QStringLiteral(TARNIXCTL_EXE), aim(m) << QStringLiteral("listen"));
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLocal8Bit(p.readAllStandardOutput()).count(QStringLiteral("ID : 0x05")) > 0, true, 10000);
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromLocal8Bit(p.readAllStandardOutput())).count(QStringLiteral("ID : 0x05")) == 7, 10000);
         p.terminate();
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
