@@ -564,12 +564,4 @@ int run(const QStringList &arguments)
     return decodeCommand(o);
 }
 
-// Replaced by ctldownload.cpp once the program file reader is in.
-int downloadCommand(const Options &o)
-{
-    if (o.args.size() != 1)
-        return fail(BadUsage, QStringLiteral("download: give one FILE"));
-    return fail(BadUsage, QStringLiteral("download: not available yet"));
-}
-
 } // namespace Ctl

@@ -5,6 +5,7 @@
 
 #include "modulememory.h"
 #include "programfile.h"
+#include "vmeprogram.h"
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
 # tarnixctl, run as an executable against the software module.
-tarnix_add_test(tst_ctl SOURCES tst_ctl.cpp LIBS tarnix_sim)
+tarnix_add_test(tst_ctl SOURCES tst_ctl.cpp LIBS tarnix_sim tarnix_program)
 target_compile_definitions(tst_ctl PRIVATE TARNIXCTL_EXE="$<TARGET_FILE:tarnixctl>")
 add_dependencies(tst_ctl tarnixctl)
 

@@ -1,5 +1,9 @@
 // tarnixctl as an operator runs it: the executable against the software module, exit status,
 // standard output and standard error of every command.
+#include "fakehost.h"
+#include "programfile.h"
+#include "programlayout.h"
+#include "programtablefixture.h"
 #include "tarnixsim.h"
 
 #include <QProcess>
@@ -197,6 +201,58 @@ private slots:
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("7 reports, 112 bytes")));
+    }
+
+    // A program file as the window saves it (a polling program, vectors 1 and 3, an interrupt
+    // program of level 2; polling and level 2 enabled) goes into the module as the window's
+    // download writes it; --verify reads it back; a register that does not take its byte is
+    // named; a damaged file is refused before anything is written.
+    void download()
+    {
+        FakeHost host;
+        const QList<VmeProgram *> table =
+            programs(QStringLiteral("0:2::000186a0 2:1:3:0103 -2:1::a"), host);
+        ModuleMemory memory;
+        const ProgramLayout::Result laid = ProgramLayout(&host).lay(table, 0x05, memory);
+        qDeleteAll(table);
+        qDeleteAll(laid.added);
+        QVERIFY(laid.ok());
+        const QByteArray bytes = ProgramFile::encode(memory, {2, 0, 2, 0}, 0x05, 128, 255);
+        const QString good = dir.filePath(QStringLiteral("programs.bin"));
+        const QString torn = dir.filePath(QStringLiteral("torn.bin"));
+        for (const auto &[name, size] : {std::pair{good, bytes.size()}, std::pair{torn, bytes.size() - 3}}) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes.left(size));
+        }
+
+        TarnixSim *sim = module.sim();
+        sim->writeRegisters(4, QByteArray(1, '\x7'));
+        sim->clearRbcpRequests();
+        Run r = ctl(target() << QStringLiteral("download") << torn);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("Can't read")), qPrintable(r.err));
+        QCOMPARE(sim->rbcpRequests().size(), 0);
+
+        r = ctl(target() << QStringLiteral("download") << good << QStringLiteral("--verify"));
+        QCOMPARE(r.status, 0);
+        QCOMPARE(sim->readRegisters(4, 1), QByteArray(1, '\x5'));
+        QCOMPARE(sim->readRegisters(6, 1), QByteArray(1, char(memory.pollLevel)));
+        QCOMPARE(sim->readRegisters(12, 20), memory.interval + memory.startTable + memory.countTable);
+        QCOMPARE(sim->readRegisters(1024, 1024 + int(memory.image.size())), memory.vectorTable + memory.image);
+        QVERIFY(r.out.contains(QStringLiteral("verified %1 bytes").arg(1 + 20 + 1024 + memory.image.size() + 1)));
+
+        sim->writeRegisters(2048 + 9, QByteArray(1, '\x42'));
+        SimFaults faults = sim->faults();
+        faults.rbcpLostWrites = {{2048 + 9, 2048 + 9}};
+        sim->setFaults(faults);
+        r = ctl(target() << QStringLiteral("download") << good << QStringLiteral("--verify"));
+        sim->setFaults(SimFaults());
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("verify: byte at 0x00000809 is 0x42, written 0x%1")
+                                    .arg(quint8(memory.image.at(9)), 2, 16, QLatin1Char('0'))),
+                 qPrintable(r.err));
+        sim->writeRegisters(4, QByteArray(1, '\0'));
     }
 
     void decodeRefusesATornCapture()
