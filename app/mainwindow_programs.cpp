@@ -347,10 +347,8 @@ void MainWindow::download()
         return;
     }
     phase = DownloadWriting;
-    udp->setWrite(ModuleMemory::PollLevelAddress, QByteArray(1, char(memory.pollLevel)));
-    udp->setWrite(ModuleMemory::IntervalAddress, memory.interval + memory.startTable + memory.countTable);
-    udp->setWrite(ModuleMemory::VectorTableAddress, memory.vectorTable + memory.image);
-    udp->setWrite(ModuleMemory::EnableAddress, QByteArray(1, char(checkEvent())));
+    for (const ModuleMemory::Write &w : memory.downloadWrites(quint8(checkEvent())))
+        udp->setWrite(w.address, w.data);
     udp->start();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 // The VME master's program memory and event registers as RBCP sees them, and the
@@ -27,4 +28,15 @@ struct ModuleMemory
     QByteArray countTable = QByteArray(8, '\0');
     QByteArray vectorTable = QByteArray(VectorTableSize, '\0');
     QByteArray image;
+
+    // One register write of a download.
+    struct Write
+    {
+        quint32 address;
+        QByteArray data;
+    };
+    // The writes that put this memory into a stopped module, in the order the module needs
+    // them: polling level; interval, start and count tables; vector table and image; and last
+    // the enable mask, which starts the programs.
+    QList<Write> downloadWrites(quint8 enable) const;
 };

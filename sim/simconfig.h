@@ -36,6 +36,7 @@ struct SimFaults
     int rbcpDelayMs = 0;           // every reply leaves this much later
     bool rbcpStaleId = false;      // each reply is preceded by a copy with the previous request's ID
     QVector<SimRange> rbcpBusErrors; // register accesses touching these answer with the bus error flag
+    QVector<SimRange> rbcpLostWrites; // writes are acknowledged, but bytes inside these are not stored
 
     // TCP channel, counted per connection from its first packet (1-based); 0 switches off
     qint64 tcpCorruptCrcPacket = 0;  // this packet leaves with a wrong header CRC

@@ -48,6 +48,8 @@ QList<QCommandLineOption> options()
                                "and inverted data.")),
         opt({s("bus-error")}, s("Fault: RBCP accesses touching this register range answer with the bus error "
                                 "flag, e.g. 0x4-0x7. Repeatable."), s("range")),
+        opt({s("lost-write")}, s("Fault: RBCP writes are acknowledged, but the bytes inside this register range "
+                                 "keep their old values, e.g. 0x900-0x900. Repeatable."), s("range")),
         opt({s("corrupt-crc")}, s("Fault: the Nth packet sent on each TCP connection (counting from 1) leaves "
                                   "with a wrong header CRC."), s("n"), s("0")),
         opt({s("close-after")}, s("Fault: close each TCP connection after N packets were sent."), s("n"), s("0")),
@@ -178,15 +180,17 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
     num("seed", 0xFFFFFFFFu, &c.faults.rbcpDropSeed);
     num("delay", 600000, &c.faults.rbcpDelayMs);
     c.faults.rbcpStaleId = parser.isSet(QStringLiteral("stale-id"));
-    for (const QString &r : parser.values(QStringLiteral("bus-error"))) {
-        SimRange range;
-        if (!parseSimRange(r, &range)) {
-            if (bad.isEmpty())
-                bad = QStringLiteral("invalid bus error range: %1").arg(r);
-        } else {
-            c.faults.rbcpBusErrors.append(range);
+    auto ranges = [&](const QString &name, const QString &what, QVector<SimRange> &out) {
+        for (const QString &r : parser.values(name)) {
+            SimRange range;
+            if (parseSimRange(r, &range))
+                out.append(range);
+            else if (bad.isEmpty())
+                bad = QStringLiteral("invalid %1 range: %2").arg(what, r);
         }
-    }
+    };
+    ranges(QStringLiteral("bus-error"), QStringLiteral("bus error"), c.faults.rbcpBusErrors);
+    ranges(QStringLiteral("lost-write"), QStringLiteral("lost write"), c.faults.rbcpLostWrites);
     num("corrupt-crc", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCorruptCrcPacket);
     num("close-after", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCloseAfterPackets);
     c.faults.tcpByteAtATime = parser.isSet(QStringLiteral("byte-at-a-time"));

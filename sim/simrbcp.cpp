@@ -59,6 +59,14 @@ QByteArray SimRbcpServer::reply(const QByteArray &request)
         } else if (request.size() >= 8 + length) {
             // Bytes beyond the announced length are ignored.
             data = request.mid(8, length);
+            // A register that does not take what is written keeps its old bytes.
+            for (const SimRange &r : m_state->faults().rbcpLostWrites) {
+                for (int i = 0; i < data.size(); ++i) {
+                    QByteArray old;
+                    if (r.overlaps(quint64(address) + i, 1) && m_state->rbcpRead(address + i, 1, &old))
+                        data[i] = old.at(0);
+                }
+            }
             ok = m_state->rbcpWrite(address, data);
         } else {
             m_state->log(QStringLiteral("rbcp write of %1 bytes carries only %2").arg(length).arg(request.size() - 8));

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace Ctl {
+
+// Exit status of every command.
+enum Status {
+    Success = 0,
+    Refused = 1,   // the module refused (VME or parameter error, bus error) or a check failed
+    BadUsage = 2,  // bad arguments; nothing was sent
+    NoAnswer = 3,  // no answer, or the network failed
+};
+
+struct Options
+{
+    QString target;
+    quint16 tcpPort = 24;
+    quint16 udpPort = 4660;
+    int timeoutMs = 3000;
+    int addressMode = 2; // A32
+    int dataMode = 2;    // D32
+    int accessMode = 0;  // User Data
+    bool echo = false;
+    bool verify = false;
+    qint64 count = -1;   // listen: reports to take (-1: no limit)
+    double seconds = -1; // listen: time to listen (-1: no limit)
+    QString raw;         // listen: file for the raw packets
+    QString command;
+    QStringList args;
+};
+
+// Parses the command line (program name first). BadUsage with text set when it is wrong;
+// Success with text set for --help and --version; otherwise Success with text empty.
+Status parse(const QStringList &arguments, Options &options, QString &text);
+
+// Parses and runs one command; the process's exit status.
+int run(const QStringList &arguments);
+
+// Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
+bool parseNumber(const QString &text, quint64 max, quint64 &value);
+
+} // namespace Ctl

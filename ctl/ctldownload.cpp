@@ -1,0 +1,75 @@
+// download: a program file as the window saves it, written into the module as the window's
+// download writes it. The file is read and checked whole before the first write.
+#include "ctlcommands.h"
+#include "ctlrbcp.h"
+
+#include "modulememory.h"
+#include "programfile.h"
+#include "vmeprogram.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+namespace Ctl {
+
+int downloadCommand(const Options &o)
+{
+    if (o.args.size() != 1)
+        return fail(BadUsage, QStringLiteral("download: give one FILE"));
+    const QString name = o.args.at(0);
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(BadUsage, ProgramFile::openFailureText(name, file.errorString()));
+    ModuleMemory memory;
+    QList<QByteArray> defaults;
+    try {
+        ProgramFile::readRecords(file, memory, defaults, [&](QByteArray &bytes, int n) {
+            ProgramFile::dataRead(file, bytes, n, name);
+        });
+    } catch (const QString &text) {
+        return fail(BadUsage, text);
+    }
+    // The same checks as opening the file in the window: every program must read back.
+    const ProgramFile::Table table = ProgramFile::rebuild(memory, nullptr);
+    if (!table.ok())
+        return fail(BadUsage, ProgramFile::unreadableText(name, table.refused));
+    if (memory.image.size() > ModuleMemory::ImageLimit)
+        return fail(BadUsage, QStringLiteral("\"%1\": the program image holds %2 bytes, more than %3")
+                                  .arg(name).arg(memory.image.size()).arg(ModuleMemory::ImageLimit));
+
+    const QList<ModuleMemory::Write> writes = memory.downloadWrites(memory.savedEnable);
+    return rbcpJob(o, [&](QUdpThread &udp) {
+        const char stop = 0;
+        if (udp.write(ModuleMemory::EnableAddress, &stop, 1) < 1)
+            return fail(Refused, QStringLiteral("Write ERROR"));
+        for (const ModuleMemory::Write &w : writes) {
+            const uint length = uint(w.data.size());
+            if (udp.Write(w.address, w.data.constData(), length) != length)
+                return fail(Refused, QStringLiteral("Write ERROR at 0x%1; the module's programs stay stopped")
+                                         .arg(w.address, 8, 16, QLatin1Char('0')));
+        }
+        if (!o.verify)
+            return int(Success);
+        for (const ModuleMemory::Write &w : writes) {
+            QByteArray back(w.data.size(), '\0');
+            const uint length = uint(back.size());
+            if (udp.Read(w.address, back.data(), length) != length)
+                return fail(Refused, QStringLiteral("verify: cannot read back 0x%1").arg(w.address, 8, 16, QLatin1Char('0')));
+            for (int i = 0; i < back.size(); ++i) {
+                if (back.at(i) != w.data.at(i))
+                    return fail(Refused, QStringLiteral("verify: byte at 0x%1 is 0x%2, written 0x%3")
+                                             .arg(w.address + uint(i), 8, 16, QLatin1Char('0'))
+                                             .arg(quint8(back.at(i)), 2, 16, QLatin1Char('0'))
+                                             .arg(quint8(w.data.at(i)), 2, 16, QLatin1Char('0')));
+            }
+        }
+        qsizetype bytes = 0;
+        for (const ModuleMemory::Write &w : writes)
+            bytes += w.data.size();
+        std::printf("verified %lld bytes\n", static_cast<long long>(bytes));
+        return int(Success);
+    });
+}
+
+} // namespace Ctl

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "ctlcommands.h"
+#include "udpthread.h"
+
+#include <QHostAddress>
+
+namespace Ctl {
+
+// Prints "tarnixctl: text" on standard error and returns status.
+int fail(Status status, const QString &text);
+
+// Runs job(QUdpThread&) on this thread with the RBCP client the General tab's worker uses,
+// turning its thrown failures into messages and exit status.
+template <typename F>
+int rbcpJob(const Options &o, F job)
+{
+    QUdpThread udp;
+    udp.SetIpAddress(QHostAddress(o.target), o.udpPort);
+    udp.SetWaitCount(qMax(1, o.timeoutMs / QRbcp::WaitSliceMs));
+    if (!udp.startUDP())
+        return fail(NoAnswer, QStringLiteral("cannot open the RBCP socket for %1").arg(o.target));
+    try {
+        return job(udp);
+    } catch (QRbcp::ErrSts code) {
+        udp.strError(code);
+        return fail(code == QRbcp::BusError ? Refused : NoAnswer, udp.errorString().trimmed());
+    } catch (const QString &text) {
+        return fail(Refused, text);
+    }
+}
+
+int downloadCommand(const Options &o);
+
+} // namespace Ctl

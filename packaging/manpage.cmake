@@ -1,0 +1,13 @@
+# Writes a man page from a program's --help: cmake -DEXE=... -DNAME=... -DSUMMARY=... -DOUT=... -P manpage.cmake
+execute_process(COMMAND ${EXE} --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${EXE} --help failed: ${rc}")
+endif()
+# The program's own name in place of the build path it was started with.
+string(REPLACE "${EXE}" "${NAME}" help "${help}")
+string(REPLACE "\\" "\\e" help "${help}")
+string(REGEX REPLACE "\n([.'])" "\n\\\\&\\1" help "\n${help}")
+string(TOUPPER "${NAME}" upper)
+file(WRITE ${OUT} ".TH ${upper} 1 \"\" \"Tarnix2 Utility ${VERSION}\" \"User Commands\"\n"
+    ".SH NAME\n${NAME} \\- ${SUMMARY}\n.SH DESCRIPTION\n.nf${help}\n.fi\n"
+    ".SH SEE ALSO\n.BR tarnix2-utility (1)\n")

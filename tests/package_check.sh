@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree and checks its file list and control fields.
+#   tests/package_check.sh <build dir>
+set -euo pipefail
+BUILD="$1"
+OUT="$(mktemp -d)"
+trap 'rm -rf "$OUT"' EXIT
+(cd "$BUILD" && cpack -G DEB -B "$OUT" >/dev/null)
+DEB="$(ls "$OUT"/*.deb)"
+fail() { echo "package: $*" >&2; exit 1; }
+
+files="$(dpkg-deb -c "$DEB" | awk '{print $6}')"
+for f in ./usr/bin/tarnix2-utility ./usr/bin/tarnix-sim ./usr/bin/tarnixctl \
+         ./usr/share/applications/tarnix2-utility.desktop \
+         ./usr/share/icons/hicolor/scalable/apps/tarnix2-utility.svg \
+         ./usr/share/man/man1/tarnix2-utility.1.gz ./usr/share/man/man1/tarnix-sim.1.gz \
+         ./usr/share/man/man1/tarnixctl.1.gz; do
+    grep -qx -- "$f" <<<"$files" || fail "missing $f"
+done
+# Nothing of the build tree (tests, benchmarks, libraries) comes along.
+if grep -E 'tst_|bench_|\.a$|/include/' <<<"$files"; then fail "stray files"; fi
+
+[ "$(dpkg-deb -f "$DEB" Package)" = tarnix2-utility ] || fail "Package field"
+[ "$(dpkg-deb -f "$DEB" Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture field"
+dpkg-deb -f "$DEB" Version | grep -qx '2\.0\(\.0\)\?' || fail "Version field"
+for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins; do
+    dpkg-deb -f "$DEB" Depends | grep -q "$dep" || fail "Depends lacks $dep"
+done
+dpkg-deb -f "$DEB" Description | grep -q tarnixctl || fail "Description"
+
+# The man pages are real pages made from the programs' help.
+X="$OUT/x"
+dpkg-deb -x "$DEB" "$X"
+zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL 1' || fail "tarnixctl man page"
+zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'download FILE' || fail "tarnixctl man page body"
+zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- '--tcp-port' || fail "tarnix-sim man page body"
+grep -q '^Exec=tarnix2-utility$' "$X/usr/share/applications/tarnix2-utility.desktop" || fail "desktop entry"
+"$X/usr/bin/tarnixctl" --version | grep -qx 'tarnixctl 2\.0' || fail "tarnixctl --version"
+echo "package: $(basename "$DEB") ok"
