@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTableWidgetItem>
 
 namespace {
 
@@ -100,8 +101,10 @@ bool MainWindow::loadProgram(QString *refused)
         return false;
     }
     // Removing with the row text puts the event rows back to their plain names, unchecked.
-    while (!programs.isEmpty())
-        prgRemove(0, ui->tableWidget->item(0, 0)->text());
+    while (!programs.isEmpty()) {
+        const QTableWidgetItem *row = ui->tableWidget->item(0, 0);
+        prgRemove(0, row ? row->text() : ProgramFile::programName(*programs.first()));
+    }
     book.reset();
     for (quint8 id : std::as_const(table.ids))
         setID(id, true);
