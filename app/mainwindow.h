@@ -13,6 +13,7 @@
 class QTcpThread;
 #include "udpthread.h"
 class QCloseEvent;
+class QFile;
 class QAction;
 class VmeProgram;
 namespace Ui {
@@ -94,8 +95,8 @@ public slots:
     void on_download_clicked();
     void download();
     void downloadEnd(bool on);
-    void on_fsave_clicked() {}
-    void on_fopen_clicked() {}
+    void on_fsave_clicked();
+    void on_fopen_clicked();
     void on_clear_clicked();
     void on_saveLog_clicked();
     void appendLog(QString *log);
@@ -115,6 +116,11 @@ private:
     // warning) when the layout was refused.
     bool layPrograms();
     void endDownload(bool ok);
+    // Program files: exactly n bytes of file into bytes, or throws the read failure text.
+    void dataRead(QFile &file, QByteArray &bytes, int n);
+    // Rebuilds the table from memory; false, with the table as it was and the name of the
+    // program that cannot be read, when the memory holds one.
+    bool loadProgram(QString *refused = nullptr);
     // What an RBCP failure during a download means for the module; empty otherwise.
     QString downloadFailureNote() const;
 
@@ -128,6 +134,7 @@ private:
     QList<VmeProgram *> programs;
     ProgramBook book;
     ModuleMemory memory;
+    QString lastFile; // last program file opened or saved
     QAction *editAction = nullptr;
     QAction *delAction = nullptr;
     QAction *propertyAction = nullptr;

@@ -4,6 +4,7 @@
 #include "programhost.h"
 #include "vmeprogram.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 
 namespace ProgramFile {
@@ -103,11 +104,6 @@ QString createFailureText(const QString &fileName, const QString &error)
     return QStringLiteral("\"%1\": Can't open file for writing\n%2.").arg(fileName, error);
 }
 
-QString writeFailureText(const QString &fileName, const QString &error)
-{
-    return QStringLiteral("\"%1\": Can't write\n%2.").arg(fileName, error);
-}
-
 QString readFailureText(const QString &fileName, const QString &error)
 {
     return QStringLiteral("\"%1\": Can't read\n%2.").arg(fileName, error);
@@ -139,6 +135,13 @@ QByteArray encode(const ModuleMemory &memory, const std::array<int, 4> &defaults
     appendRecord(out, EnableRecord, ModuleMemory::EnableAddress, QByteArray(1, enable));
     VmeProgram::toByteArray(static_cast<unsigned short>(EndRecord), out);
     return out;
+}
+
+QString writeAll(QFileDevice &file, const QByteArray &bytes)
+{
+    if (file.write(bytes) == bytes.size() && file.flush())
+        return {};
+    return QStringLiteral("\"%1\": Can't write\n%2.").arg(file.fileName(), file.errorString());
 }
 
 void dataRead(QIODevice &device, QByteArray &bytes, int n, const QString &fileName)

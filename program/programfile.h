@@ -14,6 +14,7 @@
 #include <vector>
 
 class ProgramHost;
+class QFileDevice;
 class QIODevice;
 class VmeProgram;
 
@@ -43,7 +44,6 @@ constexpr int PieceSize = 128;
 // Message texts; %1 is the file name, %2 the system's error text.
 QString openFailureText(const QString &fileName, const QString &error);
 QString createFailureText(const QString &fileName, const QString &error);
-QString writeFailureText(const QString &fileName, const QString &error);
 QString readFailureText(const QString &fileName, const QString &error);
 // A program of the file holds an instruction that cannot be read (program: its row name).
 QString unreadableText(const QString &fileName, const QString &program);
@@ -52,6 +52,9 @@ QString unreadableText(const QString &fileName, const QString &program);
 // the event-table check boxes, stored and-ed with the events laid.
 QByteArray encode(const ModuleMemory &memory, const std::array<int, 4> &defaults, quint8 checkedEvents,
                   int minID, int maxID);
+
+// Writes bytes to file and flushes them: empty when all went through, else the write failure text.
+QString writeAll(QFileDevice &file, const QByteArray &bytes);
 
 // Fills bytes with exactly n bytes of device, or throws readFailureText as a QString.
 void dataRead(QIODevice &device, QByteArray &bytes, int n, const QString &fileName);

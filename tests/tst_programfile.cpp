@@ -1,16 +1,29 @@
+#include "cmdargs.h"
 #include "fakehost.h"
+#include "filedialoganswerer.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "namedchild.h"
 #include "programfile.h"
 #include "vmeprogram.h"
 
 #include <QBuffer>
 #include <QDataStream>
+#include <QLocalServer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(ModuleMemory)
 
 namespace {
 
 using Table = ProgramFile::Table;
+QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+const QByteArray end = hex("333B");
 
 QByteArray record(quint16 code, quint32 address, const QByteArray &data)
 {
@@ -19,21 +32,16 @@ QByteArray record(quint16 code, quint32 address, const QByteArray &data)
     return out + data;
 }
 
-const QByteArray end = QByteArray::fromHex("333B");
-
-// One instruction record; a read gives its length byte, a write its data.
+// One instruction record; a write gives its data, a read its length byte.
 QByteArray ins(quint32 address, quint16 mode, quint8 id, const QByteArray &data = {}, int readLength = 0)
 {
     QByteArray out;
-    QDataStream(&out, QIODevice::WriteOnly)
-        << address << mode << id << quint8((mode & 0x8000) ? data.size() : readLength);
+    QDataStream(&out, QIODevice::WriteOnly) << address << mode << id
+                                            << quint8((mode & 0x8000) ? data.size() : readLength);
     return out + data;
 }
 
-QByteArray intr(int level)
-{
-    return ins(quint32(2 * level), 0x2830, 0, {}, 4);
-}
+QByteArray intr(int level) { return ins(quint32(2 * level), 0x2830, 0, {}, 4); }
 
 void put(QByteArray &bytes, int offset, const QByteArray &what)
 {
@@ -41,94 +49,106 @@ void put(QByteArray &bytes, int offset, const QByteArray &what)
     bytes.replace(offset, what.size(), what);
 }
 
-void entry(ModuleMemory &m, int vector, int count, int offset, bool toDefault)
-{
-    put(m.vectorTable, 4 * vector, QByteArray(1, char(count - 1)) + char(offset >> 8) + char(offset) +
-                                       char(toDefault ? 0xFF : 0));
-}
-
 // What an empty table lays: the default vector program at 0, INTR records at 8 to 56.
-ModuleMemory emptyTable()
+ModuleMemory emptyTable(quint8 defaultId = 20)
 {
     ModuleMemory m;
     m.events = 0xFE;
-    m.image = ins(0, 0x0100, 20);
+    m.image = ins(0, 0x0100, defaultId);
     for (int level = 1; level <= 7; ++level) {
         m.startTable[level] = char(level);
         m.image += intr(level);
     }
-    for (int v = 0; v < 256; ++v)
-        entry(m, v, 1, 0, true);
+    m.vectorTable = hex("000000FF").repeated(256);
     return m;
 }
 
-// Every kind of program: polling at 0 (200 bytes); vectors 1 and 3 share one program at 200;
-// vector 7 at 224; the default vector program at 232; levels 1, 3 and 4 (at 1040) have
-// programs of their own, levels 2, 5, 6 and 7 INTR records at the end.
+// Polling at 0 (200 bytes); vectors 1 and 3 share one program at 200; vector 7 at 224; the
+// default vector program at 232; levels 1, 3 and 4 (at 1040) have programs of their own,
+// levels 2, 5, 6 and 7 INTR records at the end.
 ModuleMemory everyKind()
 {
     ModuleMemory m;
     m.events = 0xFF;
     m.pollLevel = 3;
-    m.interval = QByteArray::fromHex("000003E8");
+    m.interval = hex("000003E8");
     put(m.image, 0, ins(0x100, 0x8100, 1, QByteArray(192, 'p')));
     put(m.image, 200, ins(0x2000, 0x8900, 3, QByteArray(8, 'v')) + ins(0x2100, 0x0410, 4, {}, 2));
     put(m.image, 224, ins(0x30, 0x02C0, 5));
     put(m.image, 232, ins(0, 0x0100, 6));
-    for (int v = 0; v < 256; ++v)
-        entry(m, v, 1, 232, true);
-    entry(m, 1, 2, 200, false);
-    entry(m, 3, 2, 200, false);
-    entry(m, 7, 1, 224, false);
+    m.vectorTable = hex("0000E8FF").repeated(256);
+    put(m.vectorTable, 4, hex("0100C800"));
+    put(m.vectorTable, 12, hex("0100C800"));
+    put(m.vectorTable, 28, hex("0000E000"));
     const QByteArray block(255, 'i');
     put(m.image, 240, ins(0x10, 0x8000, 7, block) + ins(0x11, 0x8000, 8, block) + ins(0x12, 0x8000, 9, block));
     put(m.image, 1032, ins(0x40, 0x0930, 10, {}, 4));
     put(m.image, 1040, ins(0x8, 0x2830, 11, {}, 4) + ins(0x50, 0xC450, 12, "\x01\x02\x03\x04"));
-    const char starts[] = {0, 30, char(133), char(129), char(130), char(134), char(135), char(136)};
-    const char counts[] = {0, 2, 0, 0, 1, 0, 0, 0};
-    m.startTable = QByteArray(starts, 8);
-    m.countTable = QByteArray(counts, 8);
-    for (int level : {2, 5, 6, 7})
-        put(m.image, 1064 + 8 * (level == 2 ? 0 : level - 4), intr(level));
+    m.startTable = hex("001E858182868788");
+    m.countTable = hex("0002000001000000");
+    put(m.image, 1064, intr(2) + intr(5) + intr(6) + intr(7));
     return m;
 }
 
-QString readFile(QByteArray bytes, ModuleMemory &m, QList<QByteArray> *defaults = nullptr)
+QString readFile(QByteArray bytes, ModuleMemory &m)
 {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    QList<QByteArray> handed;
+    QList<QByteArray> defaults;
     try {
-        ProgramFile::readRecords(buffer, m, handed, [&](QByteArray &out, int n) {
+        ProgramFile::readRecords(buffer, m, defaults, [&](QByteArray &out, int n) {
             ProgramFile::dataRead(buffer, out, n, QStringLiteral("x.prg"));
         });
     } catch (const QString &text) {
         return text;
     }
-    if (defaults)
-        *defaults = handed;
     return {};
 }
 
-// Marks the IDs it is given.
 class MarkingHost : public FakeHost
 {
 public:
     QList<int> marked;
-    bool setID(unsigned char id, bool used) override
-    {
-        marked.append(used ? id : -1);
-        return used;
-    }
+    bool setID(unsigned char id, bool used) override { return marked.append(used ? id : -1), used; }
 };
 
-QStringList names(const Table &table)
+std::unique_ptr<MainWindow> newWindow()
 {
-    QStringList out;
-    for (const auto &program : table.programs)
-        out << ProgramFile::programName(*program) + (program->isIntrOnly() ? QStringLiteral("*") : QString());
-    return out;
+    Args a({"tarnix2-utility"});
+    return std::make_unique<MainWindow>(a.argc(), a.argv.data());
 }
+
+QStringList rows(MainWindow &w)
+{
+    QStringList texts;
+    auto *table = child<QTableWidget>(w, "tableWidget");
+    for (int r = 0; r < table->rowCount(); ++r)
+        texts << table->item(r, 0)->text();
+    return texts;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void click(MainWindow &w, const char *button, const QString &path)
+{
+    answerFileDialog(path);
+    child<QPushButton>(w, button)->click();
+}
+
+// Address mode -1 and access mode 10 lie outside the General tab's lists.
+const QByteArray everyKindFile = ProgramFile::encode(everyKind(), {-1, 10, 1, 4}, 0x13, 16, 200);
+const QStringList everyKindRows = QStringLiteral("Polling Vector1 Vector7 Vector(default) Interrupt1 Interrupt2 "
+                                                 "Interrupt3 Interrupt4 Interrupt5 Interrupt6 Interrupt7").split(' ');
 
 } // namespace
 
@@ -137,153 +157,69 @@ class TestProgramFile : public QObject
     Q_OBJECT
 private slots:
     void emptyTableFile();
-    void imagePieces_data();
-    void imagePieces();
-    void rebuildEveryKind();
-    void savedFileReadsBack();
     void recordOrder();
-    void endsInsideRecord_data();
-    void endsInsideRecord();
     void refused_data();
     void refused();
-    void defaultsOutsideList_data();
-    void defaultsOutsideList();
+    void windowRoundTrip_data();
+    void windowRoundTrip();
+    void windowOpen();
+    void windowDiscardQuestion_data();
+    void windowDiscardQuestion();
+    void windowFailures_data();
+    void windowFailures();
+    void diskFull();
 };
 
 void TestProgramFile::emptyTableFile()
 {
-    const QByteArray file = ProgramFile::encode(emptyTable(), {1, 0, 2, 3}, 0x03, 128, 255);
-    QByteArray vectorPieces;
+    QByteArray expected = record(0x3330, 0xFFFFFFFF, hex("01000203")) + record(0x3338, 0xFFFFFFFF, hex("FE0280FF")) +
+                          record(0x333F, 4, hex("00")) + record(0x333F, 6, hex("00")) +
+                          record(0x333F, 12, hex("00000000")) + record(0x333F, 16, hex("0001020304050607")) +
+                          record(0x333F, 24, hex("0000000000000000"));
     for (int k = 0; k < 1024; k += 128)
-        vectorPieces += record(0x333F, quint32(1024 + k), QByteArray::fromHex("000000FF").repeated(32));
-    const QByteArray expected =
-        record(0x3330, 0xFFFFFFFF, QByteArray::fromHex("01000203")) +
-        record(0x3338, 0xFFFFFFFF, QByteArray::fromHex("FE0280FF")) + record(0x333F, 4, QByteArray(1, 0)) +
-        record(0x333F, 6, QByteArray(1, 0)) + record(0x333F, 12, QByteArray(4, 0)) +
-        record(0x333F, 16, QByteArray::fromHex("0001020304050607")) + record(0x333F, 24, QByteArray(8, 0)) +
-        vectorPieces +
-        record(0x333F, 2048, QByteArray::fromHex("00000000010014000000000228300004000000042830000400000006283000040000000828300004"
-                                                 "0000000A283000040000000C283000040000000E28300004")) +
-        record(0x333E, 4, QByteArray::fromHex("02")) + end;
+        expected += record(0x333F, quint32(1024 + k), hex("000000FF").repeated(32));
+    expected += record(0x333F, 2048, hex("0000000001001400" "0000000228300004000000042830000400000006283000040000000828300004"
+                                         "0000000A283000040000000C283000040000000E28300004")) +
+                record(0x333E, 4, hex("02")) + end;
+    const QByteArray file = ProgramFile::encode(emptyTable(), {1, 0, 2, 3}, 0x03, 128, 255);
     QCOMPARE(file.toHex(), expected.toHex());
 
     ModuleMemory m;
     QCOMPARE(readFile(file, m), QString());
-    QCOMPARE(m.savedEnable, quint8(0x02));
     MarkingHost host;
     const Table table = ProgramFile::rebuild(m, &host);
-    QCOMPARE(names(table), QStringList({"Vector(default)", "Interrupt1*", "Interrupt2*", "Interrupt3*",
-                                        "Interrupt4*", "Interrupt5*", "Interrupt6*", "Interrupt7*"}));
+    QStringList names;  // INTR-only programs end in "*"
+    for (const auto &program : table.programs)
+        names << ProgramFile::programName(*program) + (program->isIntrOnly() ? "*" : "");
+    QCOMPARE(names, QStringList({"Vector(default)", "Interrupt1*", "Interrupt2*", "Interrupt3*", "Interrupt4*",
+                                 "Interrupt5*", "Interrupt6*", "Interrupt7*"}));
     QCOMPARE(host.marked, QList<int>{20});
-    QVERIFY(table.usedVectors.isEmpty());
-}
 
-void TestProgramFile::imagePieces_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<QList<int>>("pieces");  // address, length, ...
-    QTest::newRow("300") << 300 << QList<int>{2048, 128, 2176, 128, 2304, 44};
-    QTest::newRow("128") << 128 << QList<int>{2048, 128};
-    QTest::newRow("129") << 129 << QList<int>{2048, 128, 2176, 1};
-    QTest::newRow("empty") << 0 << QList<int>{};
-}
-
-void TestProgramFile::imagePieces()
-{
-    QFETCH(int, size);
-    QFETCH(QList<int>, pieces);
-    ModuleMemory m;
-    for (int i = 0; i < size; ++i)
-        m.image.append(char(i * 7));
-    QByteArray expected;
-    for (int i = 0; i < pieces.size(); i += 2)
-        expected += record(0x333F, quint32(pieces[i]), m.image.mid(pieces[i] - 2048, pieces[i + 1]));
-    const QByteArray file = ProgramFile::encode(m, {0, 0, 0, 0}, 0, 0, 0);
-    m.image.clear();
-    const QByteArray noImage = ProgramFile::encode(m, {0, 0, 0, 0}, 0, 0, 0);
-    QCOMPARE(file.toHex(), QByteArray(noImage.left(noImage.size() - 10) + expected + noImage.right(10)).toHex());
-}
-
-void TestProgramFile::rebuildEveryKind()
-{
-    MarkingHost host;
-    const Table table = ProgramFile::rebuild(everyKind(), &host);
-    QVERIFY(table.ok());
-    QCOMPARE(names(table), QStringList({"Polling", "Vector1", "Vector7", "Vector(default)", "Interrupt1",
-                                        "Interrupt2*", "Interrupt3", "Interrupt4", "Interrupt5*", "Interrupt6*",
-                                        "Interrupt7*"}));
-    const VmeProgram &polling = *table.programs[0];
-    QCOMPARE(polling.level, 3);
-    QCOMPARE(polling.data, QByteArray::fromHex("000003E8"));
-    const VmeProgram &shared = *table.programs[1];
-    QCOMPARE(shared.imageOffset, 200);
-    QCOMPARE(shared.data, QByteArray::fromHex("0103"));
-    QCOMPARE(shared.instructions.size(), qsizetype(2));
-    QCOMPARE(shared.instructions[1]->address, 0x2100u);
-    QCOMPARE(table.usedVectors, (QSet<quint8>{1, 3, 7}));
-    QCOMPARE(table.programs[7]->instructions[1]->address, 0x50u);  // level 4, from 1040
-    QCOMPARE(table.programs[7]->instructions[0]->accessMode, 10);
-    QCOMPARE(host.marked, QList<int>({1, 7, 8, 9, 10, 11, 12, 6, 3, 4, 5}));
-    // Each program encodes back into the bytes it was read from.
-    const int offsets[] = {0, 200, 224, 232, 240, 1064, 1032, 1040, 1072, 1080, 1088};
-    for (size_t i = 0; i < table.programs.size(); ++i) {
-        QByteArray encoded;
-        table.programs[i]->setProgram(encoded);
-        QCOMPARE(encoded.toHex(), everyKind().image.mid(offsets[i], encoded.size()).toHex());
-    }
-}
-
-void TestProgramFile::savedFileReadsBack()
-{
-    for (const ModuleMemory &saved : {emptyTable(), everyKind()}) {
-        const QByteArray file = ProgramFile::encode(saved, {2, 9, 1, 4}, 0x0F, 16, 200);
-        ModuleMemory m;
-        QList<QByteArray> defaults;
-        QCOMPARE(readFile(file, m, &defaults), QString());
-        QCOMPARE(defaults, QList<QByteArray>{QByteArray::fromHex("0209010410C8")});
-        QCOMPARE(m.image.toHex(), saved.image.toHex());
-        QCOMPARE(m.vectorTable.toHex(), saved.vectorTable.toHex());
-        QCOMPARE(ProgramFile::encode(m, {2, 9, 1, 4}, m.savedEnable, 16, 200).toHex(), file.toHex());
-    }
+    m.image = QByteArray(300, 'x');  // pieces of 128, 128 and 44 bytes
+    QVERIFY(ProgramFile::encode(m, {}, 0, 0, 0)
+                .endsWith(QByteArray(record(0x333F, 2048, QByteArray(128, 'x')) + record(0x333F, 2176, QByteArray(128, 'x')) +
+                                     record(0x333F, 2304, QByteArray(44, 'x')) + record(0x333E, 4, hex("00")) + end)));
 }
 
 void TestProgramFile::recordOrder()
 {
     // The stop write lands on the vector table before its first piece replaces it; further
-    // pieces append; the enable mask comes from the settings record, not the last record.
+    // pieces append; the enable mask comes from the settings record, not the last record;
+    // nothing after the end record counts, and a file may end between records.
     ModuleMemory m;
-    const QByteArray file = record(0x333F, 4, QByteArray(1, 0)) + record(0x333F, 2048, "ab") +
-                            record(0x333F, 1024, QByteArray::fromHex("00001000")) + record(0x333F, 1700, "\x01") +
+    const QByteArray file = record(0x333F, 4, hex("00")) + record(0x333F, 2048, "ab") +
+                            record(0x333F, 1024, hex("00001000")) + record(0x333F, 1700, "\x01") +
                             record(0x333F, 9000, "c") + record(0x3338, 0xFFFFFFFF, "\x81\x06\x05\x07") +
-                            record(0x1234, 0, "zz") + record(0x333E, 4, "\xFF") + end + record(0x333F, 6, "\x05");
-    QCOMPARE(readFile(file, m), QString());
-    QCOMPARE(m.vectorTable.left(6), QByteArray::fromHex("000010000100"));
+                            record(0x1234, 0, "zz") + record(0x333E, 4, "\xFF");
+    QCOMPARE(readFile(file + end + record(0x333F, 6, "\x05"), m), QString());
+    ModuleMemory cut;
+    QCOMPARE(readFile(file + "\x33", cut), QString());
+    QCOMPARE(cut.image, m.image);
+    QCOMPARE(m.vectorTable.left(6), hex("000010000100"));
     QCOMPARE(m.image, QByteArray("abc"));
     QCOMPARE(m.events, quint8(0x81));
     QCOMPARE(m.savedEnable, quint8(0x06));
     QCOMPARE(m.pollLevel, quint8(0));
-}
-
-void TestProgramFile::endsInsideRecord_data()
-{
-    QTest::addColumn<int>("cut");
-    QTest::addColumn<bool>("fails");
-    QTest::newRow("between records") << 8 << false;
-    QTest::newRow("inside code") << 9 << false;
-    QTest::newRow("inside address") << 12 << true;
-    QTest::newRow("before length") << 14 << true;
-    QTest::newRow("inside data") << 17 << true;
-}
-
-void TestProgramFile::endsInsideRecord()
-{
-    QFETCH(int, cut);
-    QFETCH(bool, fails);
-    ModuleMemory m;
-    const QByteArray file = record(0x333F, 6, "\x04") + record(0x333F, 12, "\x01\x02\x03\x04");
-    QCOMPARE(readFile(file.left(cut), m), fails ? QStringLiteral("\"x.prg\": Can't read\nUnknown error.") : QString());
-    QCOMPARE(m.pollLevel, quint8(4));
-    QCOMPARE(m.interval, QByteArray(4, 0));
 }
 
 void TestProgramFile::refused_data()
@@ -294,16 +230,10 @@ void TestProgramFile::refused_data()
     m.image[200 + 5] = 0x70;  // access code 7
     QTest::newRow("undefined code, shared vector program") << m << "Vector1";
     m = everyKind();
-    m.image[1040 + 8 + 5] = char(0xF0);
-    QTest::newRow("undefined code, second instruction") << m << "Interrupt4";
-    m = everyKind();
     m.countTable[4] = char(200);
     QTest::newRow("count past the image") << m << "Interrupt4";
     m = everyKind();
-    m.startTable[0] = char(250);
-    QTest::newRow("start past the image") << m << "Polling";
-    m = everyKind();
-    entry(m, 200, 1, 1096, false);
+    put(m.vectorTable, 800, hex("00044800"));  // vector 200 at 1096
     QTest::newRow("offset at the image end") << m << "Vector200";
     m = everyKind();
     m.image[1048 + 7] = char(255);
@@ -317,33 +247,134 @@ void TestProgramFile::refused()
     MarkingHost host;
     const Table table = ProgramFile::rebuild(memory, &host);
     QCOMPARE(table.refused, program);
-    QVERIFY(table.programs.empty());
-    QVERIFY(host.marked.isEmpty());
-    QCOMPARE(ProgramFile::unreadableText(QStringLiteral("x.prg"), table.refused),
-             "\"x.prg\": Can't read an instruction of " + program + ".");
+    QVERIFY(table.programs.empty() && host.marked.isEmpty());
 }
 
-void TestProgramFile::defaultsOutsideList_data()
+void TestProgramFile::windowRoundTrip_data()
 {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QByteArray>("handed");
-    QTest::newRow("all valid") << QByteArray::fromHex("02090204") << QByteArray::fromHex("020902041020");
-    QTest::newRow("past each list") << QByteArray::fromHex("030A0305") << QByteArray::fromHex("010500021020");
-    QTest::newRow("negative") << QByteArray::fromHex("FF80FFFF") << QByteArray::fromHex("010500021020");
+    QTest::addColumn<ModuleMemory>("memory");
+    QTest::newRow("empty table") << emptyTable();
+    QTest::newRow("every kind") << everyKind();
+    ModuleMemory m;  // polling at 0, the default vector program at 8, a program for every level
+    m.events = 0xFF;
+    m.image = ins(0x10, 0x0100, 1) + ins(0, 0x0100, 2);
+    for (int level = 1; level <= 7; ++level) {
+        m.startTable[level] = char(level + 1);
+        m.image += ins(quint32(level), 0x0900, quint8(10 + level), {}, 4);
+    }
+    m.vectorTable = hex("000008FF").repeated(256);
+    QTest::newRow("all levels") << m;
 }
 
-void TestProgramFile::defaultsOutsideList()
+void TestProgramFile::windowRoundTrip()
 {
+    // Opened and saved again (laid out anew from the rebuilt table): the same bytes.
+    QFETCH(ModuleMemory, memory);
+    QTemporaryDir dir;
+    const QByteArray file = ProgramFile::encode(memory, {0, 3, 2, 1}, 0xA5, 16, 200);
+    auto w = newWindow();
+    click(*w, "fopen", writeFile(dir.filePath("a.prg"), file));
+    w->setModified(true);
+    click(*w, "fsave", dir.filePath("b.prg"));
+    QCOMPARE(readAll(dir.filePath("b.prg")).toHex(), file.toHex());
+    QVERIFY(!w->isModified());
+}
+
+void TestProgramFile::windowOpen()
+{
+    QTemporaryDir dir;
+    auto w = newWindow();
+    click(*w, "fsave", dir.filePath("empty.prg"));
+    QCOMPARE(readAll(dir.filePath("empty.prg")).toHex(),
+             ProgramFile::encode(emptyTable(0), {1, 0, 0, 0}, 0, 128, 255).toHex());
+
+    click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+    QCOMPARE(rows(*w), everyKindRows);
+    QCOMPARE(w->checkEvent(), 0x13);
+    // Indices outside the General tab's lists keep its choices; the rest applies.
+    QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite()}), QList<int>({1, 0, 1, 4}));
+    unsigned char low = 0, high = 0;
+    w->checkInteractiveID(0, &low, &high);
+    QCOMPARE(QList<int>({low, high}), QList<int>({16, 200}));
+    QVERIFY(!w->checkID(12) && w->checkID(13));
+    QVERIFY(w->pollingPresent());
+}
+
+void TestProgramFile::windowDiscardQuestion_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Cancel") << int(QMessageBox::Cancel);
+    QTest::newRow("Discard") << int(QMessageBox::Discard);
+}
+
+void TestProgramFile::windowDiscardQuestion()
+{
+    QFETCH(int, answer);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath("every.prg"), everyKindFile);
+    auto w = newWindow();
+    w->setModified(true);
+    ModalAnswerer box{QMessageBox::StandardButton(answer)};
+    if (answer == QMessageBox::Discard)
+        answerFileDialog(path);
+    child<QPushButton>(*w, "fopen")->click();
+    QVERIFY(box.seen());
+    QCOMPARE(box.title(), QString());
+    QCOMPARE(box.text(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"));
+    QCOMPARE(box.buttons(), QMessageBox::Discard | QMessageBox::Cancel);
+    QCOMPARE(box.defaultButton(), QMessageBox::Cancel);
+    QCOMPARE(rows(*w), answer == QMessageBox::Discard ? everyKindRows : QStringList());
+    QCOMPARE(w->isModified(), answer == QMessageBox::Cancel);
+}
+
+void TestProgramFile::windowFailures_data()
+{
+    QTest::addColumn<QByteArray>("file");  // empty: none there
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QByteArray unreadable = everyKindFile;
+    unreadable[unreadable.indexOf(hex("0000200089000308")) + 5] = 0x70;
+    QTest::newRow("socket, not a file") << QByteArray() << "fopen" << "File open"
+                                        << "\"%1\": Can't open file\nNo such device or address.";
+    QTest::newRow("cut inside a record") << everyKindFile.left(700) << "fopen" << "File read"
+                                         << "\"%1\": Can't read\nUnknown error.";
+    QTest::newRow("unreadable instruction") << unreadable << "fopen" << "File read"
+                                            << "\"%1\": Can't read an instruction of Vector1.";
+    QTest::newRow("no such directory") << QByteArray() << "fsave" << "File save"
+                                       << "\"%1\": Can't open file for writing\nNo such file or directory.";
+}
+
+void TestProgramFile::windowFailures()
+{
+    // Every failure is shown and leaves the table and its event boxes as they were.
     QFETCH(QByteArray, file);
-    QFETCH(QByteArray, handed);
-    ModuleMemory m;
-    QList<QByteArray> defaults;
-    QCOMPARE(readFile(record(0x3330, 0xFFFFFFFF, file) + record(0x3338, 0xFFFFFFFF, "\x01\x01\x10\x20"), m,
-                      &defaults),
-             QString());
-    QCOMPARE(defaults.size(), 1);
-    QCOMPARE(ProgramFile::keepValidDefaults(defaults[0], {1, 5, 0, 2}).toHex(), handed.toHex());
+    QFETCH(QString, button);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    auto w = newWindow();
+    click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+    const bool opening = button == QLatin1String("fopen");
+    const QString path = !file.isEmpty() ? writeFile(dir.filePath("x.prg"), file)
+                                         : dir.filePath(opening ? "socket" : "none/x.prg");
+    QLocalServer socket;  // there for the open dialog, but no file to read
+    QVERIFY(!opening || !file.isEmpty() || socket.listen(path));
+    ModalAnswerer box;
+    click(*w, qPrintable(button), path);
+    QVERIFY(box.seen());
+    QCOMPARE(box.title(), title);
+    QCOMPARE(box.text(), text.arg(path));
+    QCOMPARE(rows(*w), everyKindRows);
+    QCOMPARE(w->checkEvent(), 0x13);
 }
 
-QTEST_APPLESS_MAIN(TestProgramFile)
+void TestProgramFile::diskFull()
+{
+    QFile full(QStringLiteral("/dev/full"));
+    QVERIFY(full.open(QIODevice::WriteOnly));
+    QCOMPARE(ProgramFile::writeAll(full, everyKindFile), "\"/dev/full\": Can't write\nNo space left on device.");
+}
+
+QTEST_MAIN(TestProgramFile)
 #include "tst_programfile.moc"
