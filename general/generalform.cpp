@@ -43,8 +43,14 @@ void GeneralForm::setDefault(const QByteArray &defaults)
     ui->accm->setCurrentIndex(qint8(defaults.at(1)));
     ui->dataMode->setCurrentIndex(qint8(defaults.at(2)));
     ui->readWrite->setCurrentIndex(qint8(defaults.at(3)));
+    // The two spin boxes bound each other; free them first, or a range that lies below the
+    // current one would come back cut to the old bounds.
+    ui->minID->setRange(0, 255);
+    ui->maxID->setRange(0, 255);
     ui->minID->setValue(quint8(defaults.at(4)));
     ui->maxID->setValue(quint8(defaults.at(5)));
+    ui->maxID->setMinimum(ui->minID->value());
+    ui->minID->setMaximum(ui->maxID->value());
 }
 
 void GeneralForm::setConnect(bool offer)
