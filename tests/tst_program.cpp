@@ -39,260 +39,207 @@ class TestProgram : public QObject
 {
     Q_OBJECT
 private slots:
-    void encodeRecord_data();
-    void encodeRecord();
-    void intrOnlyProgram_data();
-    void intrOnlyProgram();
-    void parse_data();
-    void parse();
-    void checkINTR_data();
-    void checkINTR();
-    void defaultVectorProgram_data();
-    void defaultVectorProgram();
-    void byteArrayHelpers();
-};
+    void encodeRecord_data()
+    {
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("rw");
+        QTest::addColumn<int>("dataMode");
+        QTest::addColumn<int>("addressMode");
+        QTest::addColumn<int>("accessMode");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("record");
 
-void TestProgram::encodeRecord_data()
-{
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<int>("rw");
-    QTest::addColumn<int>("dataMode");
-    QTest::addColumn<int>("addressMode");
-    QTest::addColumn<int>("accessMode");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArray>("record");
-
-    QTest::newRow("D32 read A32 User Data")
-        << 0x1000u << 0 << 2 << 2 << 0 << 1 << QByteArray() << hex("00001000 0a00 11 04");
-    QTest::newRow("D16 write of 3 items: length byte 6")
-        << 0x200000u << 2 << 1 << 1 << 3 << 3 << hex("111122223333") << hex("00200000 c540 11 06 111122223333");
-    QTest::newRow("D8 write no data echo")
-        << 0xdeadbeefu << 1 << 0 << 0 << 1 << 2 << hex("a55a") << hex("deadbeef 8010 11 02 a55a");
-    QTest::newRow("D32 write no echo, Fixed Address and Supervisor Prog.")
-        << 4u << 3 << 2 << 2 << 9 << 1 << hex("01020304") << hex("00000004 aad0 11 04 01020304");
-    QTest::newRow("Read(No Echo) D8 User BLT") << 0x10u << 4 << 0 << 1 << 2 << 16 << QByteArray()
-                                               << hex("00000010 2120 11 10");
-    QTest::newRow("INTR access row, not the INTR-only form")
-        << 6u << 4 << 2 << 0 << 10 << 1 << QByteArray() << hex("00000006 2830 11 04");
-    QTest::newRow("read of 63 D32 items") << 0x100u << 0 << 2 << 0 << 0 << 63 << QByteArray()
-                                          << hex("00000100 0800 11 fc");
-    // Whatever an instruction holds, its record carries exactly the data its length byte
-    // announces, so that the next record is read from the right place.
-    QTest::newRow("D16 write with an odd data byte")
-        << 0x100u << 1 << 1 << 0 << 0 << 2 << hex("0102030405") << hex("00000100 8400 11 04 01020304");
-    QTest::newRow("D8 write with less data than its length")
-        << 0x100u << 2 << 0 << 0 << 0 << 3 << hex("aa") << hex("00000100 c000 11 03 aa0000");
-    QTest::newRow("D8 length kept to 8 bits")
-        << 0x100u << 1 << 0 << 0 << 0 << 257 << pattern(257) << hex("00000100 8000 11 01") + pattern(1);
-    QTest::newRow("read with stray data sends none")
-        << 0x100u << 0 << 0 << 0 << 0 << 2 << hex("abcd") << hex("00000100 0000 11 02");
-}
-
-void TestProgram::encodeRecord()
-{
-    QFETCH(quint32, address);
-    QFETCH(int, rw);
-    QFETCH(int, dataMode);
-    QFETCH(int, addressMode);
-    QFETCH(int, accessMode);
-    QFETCH(int, length);
-    QFETCH(QByteArray, data);
-    QFETCH(QByteArray, record);
-
-    // Alone in an interrupt program, and followed by another instruction.
-    VmeProgram program;
-    program.number = -3;
-    program.level = 3;
-    program.instructions.append(makeInstruction(address, rw, dataMode, addressMode, accessMode, 0x11, length, data));
-    QByteArray alone("prefix");
-    QCOMPARE(program.setProgram(alone), 1);
-    QCOMPARE(alone, QByteArray("prefix") + record);
-
-    program.instructions.append(makeInstruction(0x20, 0, 0, 0, 0, 0x42, 1));
-    QByteArray both;
-    QCOMPARE(program.setProgram(both), 2);
-    const QByteArray second = hex("00000020 0000 42 01");
-    QCOMPARE(both, record + second);
-
-    int count = 2;
-    VmeProgram parsed(both, count, 0, nullptr);
-    QCOMPARE(count, 0);
-    QByteArray again;
-    parsed.setProgram(again);
-    QCOMPARE(again, both);
-}
-
-void TestProgram::intrOnlyProgram_data()
-{
-    QTest::addColumn<uint>("level");
-    QTest::addColumn<QByteArray>("record");
-    QTest::newRow("level 1") << 1u << hex("00000002 2830 00 04");
-    QTest::newRow("level 3") << 3u << hex("00000006 2830 00 04");
-    QTest::newRow("level 7") << 7u << hex("0000000e 2830 00 04");
-}
-
-void TestProgram::intrOnlyProgram()
-{
-    QFETCH(uint, level);
-    QFETCH(QByteArray, record);
-    VmeProgram program(level);
-    QCOMPARE(program.number, -int(level));
-    QCOMPARE(program.instructions.size(), 1);
-    QCOMPARE(program.instructions.first()->accessMode, -1);
-    QByteArray out("x");
-    QCOMPARE(program.setProgram(out), 1);
-    QVERIFY(VmeProgram::setINTR(level, out));
-    QCOMPARE(out, QByteArray("x") + record + record);
-    QVERIFY(VmeProgram::checkINTR(level, out.mid(1)));
-
-    // Cleared, it encodes nothing, as does a new program.
-    program.clear();
-    QVERIFY(program.instructions.isEmpty());
-    QCOMPARE(program.setProgram(out), 0);
-    QCOMPARE(VmeProgram().setProgram(out), 0);
-    QCOMPARE(out, QByteArray("x") + record + record);
-}
-
-void TestProgram::parse_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("wanted");
-    QTest::addColumn<int>("pos");
-    QTest::addColumn<int>("left");
-    // Per instruction: address, data mode, access index, ID, length in items, data.
-    QTest::addColumn<QStringList>("program");
-
-    const QByteArray read1 = hex("00001000 0a00 11 04");
-    const QByteArray write1 = hex("00002000 8400 22 04 01020304");
-    const QByteArray read2 = hex("00003000 0000 33 01");
-    const QString r1 = QStringLiteral("00001000 D2 A0 #11 n1 ");
-    const QString w1 = QStringLiteral("00002000 D1 A0 #22 n2 01020304");
-    const QString r2 = QStringLiteral("00003000 D0 A0 #33 n1 ");
-    const QByteArray all = read1 + write1 + read2;
-    QTest::newRow("all of three") << all << 3 << 0 << 0 << QStringList{r1, w1, r2};
-    QTest::newRow("fewer wanted than held") << all << 2 << 0 << 0 << QStringList{r1, w1};
-    QTest::newRow("count 2, one complete record") << read1 << 2 << 0 << 1 << QStringList{r1};
-    QTest::newRow("from a position") << QByteArray("xyz") + write1 + read2 << 2 << 3 << 0 << QStringList{w1, r2};
-    QTest::newRow("header cut to 7 bytes") << read1 + read2.left(7) << 2 << 0 << 1 << QStringList{r1};
-    QTest::newRow("empty array") << QByteArray() << 1 << 0 << 1 << QStringList{};
-    QTest::newRow("write data one byte short") << read1 + write1.chopped(1) << 2 << 0 << 1 << QStringList{r1};
-    QTest::newRow("write data short, later record not read")
-        << hex("00002000 8000 44 ff 0102") + read2 << 2 << 0 << 2 << QStringList{};
-    QTest::newRow("read with length byte has no data")
-        << hex("00000000 0000 55 ff") + read2 << 2 << 0 << 0 << QStringList{"00000000 D0 A0 #55 n255 ", r2};
-    // An INTR record reads back as an ordinary read with the INTR access code.
-    QTest::newRow("INTR record") << hex("00000006 2830 00 04") << 1 << 0 << 0
-                                 << QStringList{"00000006 D2 A10 #00 n1 "};
-    QTest::newRow("count 0") << read1 << 0 << 0 << 0 << QStringList{};
-    QTest::newRow("negative count") << read1 << -2 << 0 << -2 << QStringList{};
-    QTest::newRow("position at the end") << read1 << 1 << 8 << 1 << QStringList{};
-    QTest::newRow("position beyond the end") << read1 << 1 << 100 << 1 << QStringList{};
-    QTest::newRow("negative position") << read1 << 1 << -4 << 1 << QStringList{};
-    QTest::newRow("D16 write of 6 bytes is 3 items") << hex("00200000 c540 01 06 aabbccddeeff") << 1 << 0 << 0
-                                                     << QStringList{"00200000 D1 A3 #01 n3 aabbccddeeff"};
-    QTest::newRow("D32 write of 7 bytes is 1 item") << hex("00000004 8800 01 07 01020304050607") << 1 << 0 << 0
-                                                    << QStringList{"00000004 D2 A0 #01 n1 01020304050607"};
-    QTest::newRow("D32 read of 252 bytes") << hex("ffffff00 0a00 01 fc") << 1 << 0 << 0
-                                           << QStringList{"ffffff00 D2 A0 #01 n63 "};
-    QTest::newRow("unknown access code") << hex("00000000 0070 01 01") << 1 << 0 << 0
-                                         << QStringList{"00000000 D0 A-1 #01 n1 "};
-    QTest::newRow("status and bit 12 ignored") << hex("00000000 1a05 01 04") << 1 << 0 << 0
-                                               << QStringList{"00000000 D2 A0 #01 n1 "};
-    QTest::newRow("data mode 3 counts bytes") << hex("00000000 0c00 01 05") << 1 << 0 << 0
-                                              << QStringList{"00000000 D3 A0 #01 n5 "};
-}
-
-void TestProgram::parse()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, wanted);
-    QFETCH(int, pos);
-    RecordingHost host;
-    int count = wanted;
-    VmeProgram program(bytes, count, pos, &host);
-    QTEST(count, "left");
-    QStringList got;
-    QList<int> ids;
-    for (const VmeInstruction *ins : program.instructions) {
-        got << QStringLiteral("%1 D%2 A%3 #%4 n%5 %6")
-                   .arg(ins->address, 8, 16, QLatin1Char('0'))
-                   .arg(ins->dataMode)
-                   .arg(ins->accessMode)
-                   .arg(ins->id, 2, 16, QLatin1Char('0'))
-                   .arg(ins->length)
-                   .arg(QString::fromLatin1(ins->data.toHex()));
-        ids << ins->id;
+        QTest::newRow("D32 read A32 User Data")
+            << 0x1000u << 0 << 2 << 2 << 0 << 1 << QByteArray() << hex("00001000 0a00 11 04");
+        QTest::newRow("D16 write of 3 items: length byte 6")
+            << 0x200000u << 2 << 1 << 1 << 3 << 3 << hex("111122223333") << hex("00200000 c540 11 06 111122223333");
+        QTest::newRow("D8 write no data echo")
+            << 0xdeadbeefu << 1 << 0 << 0 << 1 << 2 << hex("a55a") << hex("deadbeef 8010 11 02 a55a");
+        QTest::newRow("D32 write no echo, Fixed Address and Supervisor Prog.")
+            << 4u << 3 << 2 << 2 << 9 << 1 << hex("01020304") << hex("00000004 aad0 11 04 01020304");
+        QTest::newRow("Read(No Echo) D8 User BLT") << 0x10u << 4 << 0 << 1 << 2 << 16 << QByteArray()
+                                                   << hex("00000010 2120 11 10");
+        QTest::newRow("INTR access row, not the INTR-only form")
+            << 6u << 4 << 2 << 0 << 10 << 1 << QByteArray() << hex("00000006 2830 11 04");
+        QTest::newRow("read of 63 D32 items") << 0x100u << 0 << 2 << 0 << 0 << 63 << QByteArray()
+                                              << hex("00000100 0800 11 fc");
+        // Whatever an instruction holds, its record carries exactly the data its length byte
+        // announces, so that the next record is read from the right place.
+        QTest::newRow("D16 write with an odd data byte")
+            << 0x100u << 1 << 1 << 0 << 0 << 2 << hex("0102030405") << hex("00000100 8400 11 04 01020304");
+        QTest::newRow("D8 write with less data than its length")
+            << 0x100u << 2 << 0 << 0 << 0 << 3 << hex("aa") << hex("00000100 c000 11 03 aa0000");
+        QTest::newRow("D8 length kept to 8 bits")
+            << 0x100u << 1 << 0 << 0 << 0 << 257 << pattern(257) << hex("00000100 8000 11 01") + pattern(1);
+        QTest::newRow("read with stray data sends none")
+            << 0x100u << 0 << 0 << 0 << 0 << 2 << hex("abcd") << hex("00000100 0000 11 02");
     }
-    QTEST(got, "program");
-    QCOMPARE(host.marked, ids);
-}
+    void encodeRecord()
+    {
+        QFETCH(quint32, address);
+        QFETCH(int, rw);
+        QFETCH(int, dataMode);
+        QFETCH(int, addressMode);
+        QFETCH(int, accessMode);
+        QFETCH(int, length);
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, record);
 
-void TestProgram::checkINTR_data()
-{
-    QTest::addColumn<uint>("level");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("intr");
-    QTest::newRow("level 3") << 3u << hex("00000006 2830 00 04") << true;
-    QTest::newRow("followed by more bytes") << 3u << hex("00000006 2830 00 04 ffff") << true;
-    QTest::newRow("7 bytes") << 3u << hex("00000006 2830 00") << false;
-    QTest::newRow("address of level 2") << 3u << hex("00000004 2830 00 04") << false;
-    QTest::newRow("other mode") << 3u << hex("00000006 2a30 00 04") << false;
-    QTest::newRow("nonzero ID") << 3u << hex("00000006 2830 01 04") << false;
-    QTest::newRow("length byte 16") << 3u << hex("00000006 2830 00 10") << false;
-    QTest::newRow("ordinary write alone") << 3u << hex("00001000 c100 09 02 beef") << false;
-    QTest::newRow("empty") << 1u << QByteArray() << false;
-}
+        // Alone in an interrupt program, and followed by another instruction.
+        VmeProgram program;
+        program.number = -3;
+        program.level = 3;
+        program.instructions.append(makeInstruction(address, rw, dataMode, addressMode, accessMode, 0x11, length, data));
+        QByteArray alone("prefix");
+        QCOMPARE(program.setProgram(alone), 1);
+        QCOMPARE(alone, QByteArray("prefix") + record);
 
-void TestProgram::checkINTR()
-{
-    QFETCH(uint, level);
-    QFETCH(QByteArray, bytes);
-    QTEST(VmeProgram::checkINTR(level, bytes), "intr");
-}
+        program.instructions.append(makeInstruction(0x20, 0, 0, 0, 0, 0x42, 1));
+        QByteArray both;
+        QCOMPARE(program.setProgram(both), 2);
+        QCOMPARE(both, record + hex("00000020 0000 42 01"));
 
-void TestProgram::defaultVectorProgram_data()
-{
-    QTest::addColumn<int>("addressMode");
-    QTest::addColumn<int>("accessMode");
-    QTest::addColumn<bool>("haveFreeId");
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<bool>("result");
-    QTest::newRow("A32 Supervisor Data") << 2 << 3 << true << hex("00000000 0240 05 00") << true;
-    QTest::newRow("A16 Fixed Address and Supervisor Prog.") << 0 << 9 << true << hex("00000000 00d0 05 00") << true;
-    QTest::newRow("combos without a current item") << -1 << -1 << true << hex("00000000 0100 05 00") << true;
-    QTest::newRow("indices past the lists") << 3 << 10 << true << hex("00000000 0100 05 00") << true;
-    QTest::newRow("no free ID left") << 1 << 0 << false << hex("00000000 0100 05 00") << false;
-}
+        int count = 2;
+        VmeProgram parsed(both, count, 0, nullptr);
+        QCOMPARE(count, 0);
+        QByteArray again;
+        parsed.setProgram(again);
+        QCOMPARE(again, both);
+    }
 
-void TestProgram::defaultVectorProgram()
-{
-    QFETCH(int, addressMode);
-    QFETCH(int, accessMode);
-    QFETCH(bool, haveFreeId);
-    RecordingHost host;
-    host.defaultAddressMode = addressMode;
-    host.defaultAccessMode = accessMode;
-    host.haveFreeId = haveFreeId;
-    host.freeId = 5;
-    QFETCH(QByteArray, record);
-    QByteArray out("image");
-    QTEST(VmeProgram::setVectorBase(out, &host), "result");
-    QCOMPARE(out, QByteArray("image") + record);
-    QCOMPARE(host.marked, QList<int>{5});
-}
+    // The INTR record of a level is recognised only exactly; the program made for a level
+    // encodes to it, and so does setINTR.
+    void intr_data()
+    {
+        QTest::addColumn<uint>("level");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("intr");
+        QTest::newRow("level 1") << 1u << hex("00000002 2830 00 04") << true;
+        QTest::newRow("level 3") << 3u << hex("00000006 2830 00 04") << true;
+        QTest::newRow("level 7") << 7u << hex("0000000e 2830 00 04") << true;
+        QTest::newRow("followed by more bytes") << 3u << hex("00000006 2830 00 04 ffff") << true;
+        QTest::newRow("7 bytes") << 3u << hex("00000006 2830 00") << false;
+        QTest::newRow("address of level 2") << 3u << hex("00000004 2830 00 04") << false;
+        QTest::newRow("other mode") << 3u << hex("00000006 2a30 00 04") << false;
+        QTest::newRow("nonzero ID") << 3u << hex("00000006 2830 01 04") << false;
+        QTest::newRow("length byte 16") << 3u << hex("00000006 2830 00 10") << false;
+        QTest::newRow("ordinary write alone") << 3u << hex("00001000 c100 09 02 beef") << false;
+        QTest::newRow("empty") << 1u << QByteArray() << false;
+    }
+    void intr()
+    {
+        QFETCH(uint, level);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, intr);
+        QCOMPARE(VmeProgram::checkINTR(level, bytes), intr);
+        if (!intr || bytes.size() != VmeProgram::IntrRecordSize)
+            return;
+        VmeProgram program(level);
+        QCOMPARE(program.number, -int(level));
+        QByteArray out("x");
+        QCOMPARE(program.setProgram(out), 1);
+        QVERIFY(VmeProgram::setINTR(level, out));
+        QCOMPARE(out, QByteArray("x") + bytes + bytes);
+        // Cleared, it encodes nothing, as does a new program.
+        program.clear();
+        QCOMPARE(program.setProgram(out) + VmeProgram().setProgram(out), 0);
+        QCOMPARE(out.size(), 1 + 2 * bytes.size());
+    }
 
-void TestProgram::byteArrayHelpers()
-{
-    QByteArray out;
-    VmeProgram::toByteArray(static_cast<unsigned short>(0xC540), out);
-    VmeProgram::toByteArray(0x01020304u, out);
-    QCOMPARE(out, hex("c540 01020304"));
-    QCOMPARE(VmeProgram::fromByteArray16(out), quint16(0xC540));
-    QCOMPARE(VmeProgram::fromByteArray(hex("fffffffe 99")), quint32(0xFFFFFFFE));
-    QCOMPARE(VmeProgram::fromByteArray(hex("010203")), quint32(0));
-    QCOMPARE(VmeProgram::fromByteArray16(hex("01")), quint16(0));
-}
+    // Value rows; where counts and positions may lead, the replay of the records fuzz target
+    // checks the properties.
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("wanted");
+        QTest::addColumn<int>("pos");
+        QTest::addColumn<int>("left");
+        // Per instruction: address, data mode, access index, ID, length in items, data.
+        QTest::addColumn<QStringList>("program");
+
+        const QByteArray read1 = hex("00001000 0a00 11 04");
+        const QByteArray write1 = hex("00002000 8400 22 04 01020304");
+        const QByteArray read2 = hex("00003000 0000 33 01");
+        const QString r1 = QStringLiteral("00001000 D2 A0 #11 n1 ");
+        const QString w1 = QStringLiteral("00002000 D1 A0 #22 n2 01020304");
+        const QString r2 = QStringLiteral("00003000 D0 A0 #33 n1 ");
+        const QByteArray all = read1 + write1 + read2;
+        QTest::newRow("all of three") << all << 3 << 0 << 0 << QStringList{r1, w1, r2};
+        QTest::newRow("fewer wanted than held") << all << 2 << 0 << 0 << QStringList{r1, w1};
+        QTest::newRow("count 2, one complete record") << read1 << 2 << 0 << 1 << QStringList{r1};
+        QTest::newRow("from a position") << QByteArray("xyz") + write1 + read2 << 2 << 3 << 0 << QStringList{w1, r2};
+        QTest::newRow("write data one byte short") << read1 + write1.chopped(1) << 2 << 0 << 1 << QStringList{r1};
+        QTest::newRow("write data short, later record not read")
+            << hex("00002000 8000 44 ff 0102") + read2 << 2 << 0 << 2 << QStringList{};
+        QTest::newRow("read with length byte has no data")
+            << hex("00000000 0000 55 ff") + read2 << 2 << 0 << 0 << QStringList{"00000000 D0 A0 #55 n255 ", r2};
+        // An INTR record reads back as an ordinary read with the INTR access code.
+        QTest::newRow("INTR record") << hex("00000006 2830 00 04") << 1 << 0 << 0
+                                     << QStringList{"00000006 D2 A10 #00 n1 "};
+        QTest::newRow("D16 write of 6 bytes is 3 items") << hex("00200000 c540 01 06 aabbccddeeff") << 1 << 0 << 0
+                                                         << QStringList{"00200000 D1 A3 #01 n3 aabbccddeeff"};
+        QTest::newRow("D32 write of 7 bytes is 1 item") << hex("00000004 8800 01 07 01020304050607") << 1 << 0 << 0
+                                                        << QStringList{"00000004 D2 A0 #01 n1 01020304050607"};
+        QTest::newRow("D32 read of 252 bytes") << hex("ffffff00 0a00 01 fc") << 1 << 0 << 0
+                                               << QStringList{"ffffff00 D2 A0 #01 n63 "};
+        QTest::newRow("data mode 3 counts bytes") << hex("00000000 0c00 01 05") << 1 << 0 << 0
+                                                  << QStringList{"00000000 D3 A0 #01 n5 "};
+    }
+    void parse()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, wanted);
+        QFETCH(int, pos);
+        RecordingHost host;
+        int count = wanted;
+        VmeProgram program(bytes, count, pos, &host);
+        QTEST(count, "left");
+        QStringList got;
+        QList<int> ids;
+        for (const VmeInstruction *ins : program.instructions) {
+            got << QStringLiteral("%1 D%2 A%3 #%4 n%5 %6")
+                       .arg(ins->address, 8, 16, QLatin1Char('0'))
+                       .arg(ins->dataMode)
+                       .arg(ins->accessMode)
+                       .arg(ins->id, 2, 16, QLatin1Char('0'))
+                       .arg(ins->length)
+                       .arg(QString::fromLatin1(ins->data.toHex()));
+            ids << ins->id;
+        }
+        QTEST(got, "program");
+        QCOMPARE(host.marked, ids);
+    }
+
+    void defaultVectorProgram_data()
+    {
+        QTest::addColumn<int>("addressMode");
+        QTest::addColumn<int>("accessMode");
+        QTest::addColumn<bool>("haveFreeId");
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("A32 Supervisor Data") << 2 << 3 << true << hex("00000000 0240 05 00");
+        QTest::newRow("A16 Fixed Address and Supervisor Prog.") << 0 << 9 << true << hex("00000000 00d0 05 00");
+        QTest::newRow("combos without a current item") << -1 << -1 << true << hex("00000000 0100 05 00");
+        QTest::newRow("indices past the lists") << 3 << 10 << true << hex("00000000 0100 05 00");
+        QTest::newRow("no free ID left") << 1 << 0 << false << hex("00000000 0100 05 00");
+    }
+    void defaultVectorProgram()
+    {
+        QFETCH(int, addressMode);
+        QFETCH(int, accessMode);
+        QFETCH(bool, haveFreeId);
+        QFETCH(QByteArray, record);
+        RecordingHost host;
+        host.defaultAddressMode = addressMode;
+        host.defaultAccessMode = accessMode;
+        host.haveFreeId = haveFreeId;
+        host.freeId = 5;
+        QByteArray out("image");
+        QCOMPARE(VmeProgram::setVectorBase(out, &host), haveFreeId);
+        QCOMPARE(out, QByteArray("image") + record);
+        QCOMPARE(host.marked, QList<int>{5});
+    }
+};
 
 QTEST_APPLESS_MAIN(TestProgram)
 #include "tst_program.moc"
