@@ -79,62 +79,59 @@ class TestInteractiveSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void readAndWrite_data();
-    void readAndWrite();
+    void readAndWrite_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("items");
+        QTest::newRow("D8") << 0 << 13;
+        QTest::newRow("D16") << 1 << 5;
+        QTest::newRow("D32") << 2 << 3;
+        QTest::newRow("D8 longest") << 0 << 255;
+        QTest::newRow("D16 longest") << 1 << 127;
+        QTest::newRow("D32 longest") << 2 << 63;
+    }
+    void readAndWrite()
+    {
+        QFETCH(int, width);
+        QFETCH(int, items);
+        const int size = items << width;
+        Window r;
+        QVERIFY(r.start(width));
+
+        // A write with echo of bytes typed one by one.
+        const QByteArray written = randomBytes(size, quint32(size));
+        r.in<QTextEdit>("dataText")->setPlainText(QString::fromLatin1(written.toHex(' ')));
+        r.click("echoCheck");
+        r.click("dispEcho");
+        QVERIFY(r.command("writeButton", u"0x1000"_s, items));
+        QCOMPARE(r.module.sim()->readVme(2, 0x1000, size), written);
+        QCOMPARE(r.tab->echoedData(), written);
+        QCOMPARE(r.in<QComboBox>("accm")->currentIndex(), 3);
+        QCOMPARE(r.tab->lastCommandID(), quint8(5));
+
+        // A read beside an empty echo column, re-laid without it and with row addresses: written
+        // back from what is shown, the same bytes reach the module.
+        const QByteArray stored = randomBytes(size, 7);
+        QVERIFY(r.module.sim()->writeVme(2, 0x2000, stored));
+        QVERIFY(r.command("readButton", u"2000"_s, items));
+        QCOMPARE(r.tab->sourceData(), stored);
+        r.click("dispEcho");
+        r.click("dispAdr");
+        QVERIFY(r.text().startsWith(u"[0x00002000] "_s));
+        r.click("echoCheck");
+        QVERIFY(r.command("writeButton", u"0x3000"_s, items));
+        QCOMPARE(r.module.sim()->readVme(2, 0x3000, size), stored);
+        QCOMPARE(r.tab->lastCommandID(), quint8(7));
+
+        // A new connection starts the IDs again.
+        QVERIFY(r.toggleConnection(u"disconnected"_s));
+        QVERIFY(r.toggleConnection(u"connected"_s));
+        QVERIFY(r.command("readButton", u"2000"_s, items));
+        QCOMPARE(r.tab->lastCommandID(), quint8(5));
+        QCOMPARE(r.tab->sourceData(), stored);
+    }
 };
 
-void TestInteractiveSim::readAndWrite_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("items");
-    QTest::newRow("D8") << 0 << 13;
-    QTest::newRow("D16") << 1 << 5;
-    QTest::newRow("D32") << 2 << 3;
-    QTest::newRow("D8 longest") << 0 << 255;
-    QTest::newRow("D16 longest") << 1 << 127;
-    QTest::newRow("D32 longest") << 2 << 63;
-}
-
-void TestInteractiveSim::readAndWrite()
-{
-    QFETCH(int, width);
-    QFETCH(int, items);
-    const int size = items << width;
-    Window r;
-    QVERIFY(r.start(width));
-
-    // A write with echo of bytes typed one by one.
-    const QByteArray written = randomBytes(size, quint32(size));
-    r.in<QTextEdit>("dataText")->setPlainText(QString::fromLatin1(written.toHex(' ')));
-    r.click("echoCheck");
-    r.click("dispEcho");
-    QVERIFY(r.command("writeButton", u"0x1000"_s, items));
-    QCOMPARE(r.module.sim()->readVme(2, 0x1000, size), written);
-    QCOMPARE(r.tab->echoedData(), written);
-    QCOMPARE(r.in<QComboBox>("accm")->currentIndex(), 3);
-    QCOMPARE(r.tab->lastCommandID(), quint8(5));
-
-    // A read beside an empty echo column, re-laid without it and with row addresses: written
-    // back from what is shown, the same bytes reach the module.
-    const QByteArray stored = randomBytes(size, 7);
-    QVERIFY(r.module.sim()->writeVme(2, 0x2000, stored));
-    QVERIFY(r.command("readButton", u"2000"_s, items));
-    QCOMPARE(r.tab->sourceData(), stored);
-    r.click("dispEcho");
-    r.click("dispAdr");
-    QVERIFY(r.text().startsWith(u"[0x00002000] "_s));
-    r.click("echoCheck");
-    QVERIFY(r.command("writeButton", u"0x3000"_s, items));
-    QCOMPARE(r.module.sim()->readVme(2, 0x3000, size), stored);
-    QCOMPARE(r.tab->lastCommandID(), quint8(7));
-
-    // A new connection starts the IDs again.
-    QVERIFY(r.toggleConnection(u"disconnected"_s));
-    QVERIFY(r.toggleConnection(u"connected"_s));
-    QVERIFY(r.command("readButton", u"2000"_s, items));
-    QCOMPARE(r.tab->lastCommandID(), quint8(5));
-    QCOMPARE(r.tab->sourceData(), stored);
-}
 
 QTEST_MAIN(TestInteractiveSim)
 #include "tst_interactive_sim.moc"

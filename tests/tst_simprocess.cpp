@@ -39,131 +39,120 @@ class TstSimProcess : public QObject
     Q_OBJECT
 
 private slots:
-    void listensAndAnswers();
-    void exitStatus_data();
-    void exitStatus();
-    void optionsReachTheConfig();
-    void invalidOptionValues_data();
-    void invalidOptionValues();
+    void listensAndAnswers()
+    {
+        QProcess process;
+        quint16 tcp = 0;
+        quint16 udp = 0;
+        QVERIFY(startSim(process, words("--version-register 0xCAFEF00D --reports 50 --report-id 9 --report-items 2"),
+                         &tcp, &udp));
+        SimProbe::Udp rbcp;
+        QCOMPARE(rbcp.exchange(SimProbe::rbcpRead(1, 0, 4), udp), hex("ffc8 0104 00000000 cafef00d"));
+        QCOMPARE(rbcp.exchange(SimProbe::rbcpRead(2, 0xFFFFFF1C, 2), udp).mid(8), QByteArray(1, char(tcp >> 8)) + char(tcp));
+
+        // Reports start on connect; a command is answered between them.
+        SimProbe::Tcp channel;
+        QVERIFY(channel.connectTo(tcp));
+        QVERIFY(channel.send(SimProbe::command(0x1000, 4, 0xCA00, 0x80, hex("01020304"))));
+        int reports = 0;
+        bool answered = false;
+        SimWire::Header h;
+        QByteArray data;
+        while ((reports < 50 || !answered) && channel.readPacket(&h, &data)) {
+            if (h.id == 0x80) {
+                QCOMPARE(data, hex("01020304"));
+                answered = true;
+            } else {
+                QCOMPARE(h.id, quint8(9));
+                QCOMPARE(SimWire::readBe32(data.constData()), quint32(reports++));
+            }
+        }
+        QVERIFY(answered);
+        QCOMPARE(reports, 50);
+        process.kill();
+        process.waitForFinished(SimProbe::WaitMs);
+    }
+    void exitStatus_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("TCP port taken") << QStringLiteral("--udp-port 0 --tcp-port %1") << 2 << QStringLiteral("TCP");
+        QTest::newRow("UDP port taken") << QStringLiteral("--tcp-port 0 --udp-port %1") << 2 << QStringLiteral("UDP");
+        QTest::newRow("bad option") << QStringLiteral("--tcp-port 70000") << 1 << QStringLiteral("70000");
+    }
+    void exitStatus()
+    {
+        QFETCH(QString, options);
+        QFETCH(QString, message);
+        QTcpServer server;
+        QUdpSocket socket;
+        QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        QVERIFY(socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        const quint16 taken = message == QLatin1String("TCP") ? server.serverPort() : socket.localPort();
+        QProcess process;
+        process.start(QStringLiteral(TARNIX_SIM_EXE), options.arg(taken).split(QLatin1Char(' ')));
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QTEST(process.exitCode(), "status");
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(error.contains(message) && (message.size() > 3 || error.contains(QString::number(taken))), qPrintable(error));
+    }
+    void optionsReachTheConfig()
+    {
+        SimConfig c;
+        QString text;
+        QCOMPARE(SimOptions::parse(QStringList{QStringLiteral("tarnix-sim")}, &c, &text), SimOptions::Outcome::Run);
+        QCOMPARE(c.tcpPort, quint16(24));
+        QCOMPARE(c.udpPort, quint16(4660));
+
+        QCOMPARE(SimOptions::parse(words("tarnix-sim --address ::1 --udp-port 0x1235 --mac 01-02-03-0a-0b-0c "
+                                         "--ip 10.0.1.5 --unmapped A16:0x100-0x1ff --unmapped A32:0x8000+0x100 "
+                                         "--bus-error 0x10-0x1f --close-after 10 "
+                                         "--report-flow 4095 --report-interrupt --report-no-data"),
+                                   &c, &text),
+                 SimOptions::Outcome::Run);
+        QCOMPARE(c.address, QHostAddress(QHostAddress::LocalHostIPv6));
+        QCOMPARE(c.udpPort, quint16(0x1235));
+        QCOMPARE(c.mac, hex("0102030a0b0c"));
+        QCOMPARE(c.settingsIp, 0x0A000105u);
+        QCOMPARE(c.unmapped.size(), 2);
+        QCOMPARE(c.unmapped[0].range.last, 0x1FFu);
+        QCOMPARE(c.unmapped[1].addressMode, int(SimA32));
+        QCOMPARE(c.unmapped[1].range.last, 0x80FFu);
+        QCOMPARE(c.faults.rbcpBusErrors.value(0).last, 0x1Fu);
+        QCOMPARE(c.faults.tcpCloseAfterPackets, qint64(10));
+        QCOMPARE(c.reports.flowId, quint16(4095));
+        QVERIFY(!c.reports.polling && !c.reports.withData);
+    }
+    void invalidOptionValues_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::newRow("port too large") << QStringLiteral("--tcp-port 65536");
+        QTest::newRow("address") << QStringLiteral("--address localhost.invalid");
+        QTest::newRow("mac") << QStringLiteral("--mac 00:11:22:33:44");
+        QTest::newRow("ip not IPv4") << QStringLiteral("--ip ::1");
+        QTest::newRow("unmapped mode") << QStringLiteral("--unmapped A20:0-1");
+        QTest::newRow("unmapped reversed") << QStringLiteral("--unmapped A24:0x20-0x10");
+        QTest::newRow("drop above 1") << QStringLiteral("--drop 1.5");
+        QTest::newRow("bus error range") << QStringLiteral("--bus-error 5");
+        QTest::newRow("report items 64") << QStringLiteral("--report-items 64");
+        QTest::newRow("unknown option") << QStringLiteral("--frobnicate");
+    }
+    void invalidOptionValues()
+    {
+        QFETCH(QString, arguments);
+        SimConfig c;
+        c.tcpPort = 1111;
+        QString text;
+        QCOMPARE(SimOptions::parse(QStringList{QStringLiteral("tarnix-sim")} + arguments.split(QLatin1Char(' ')), &c, &text),
+                 SimOptions::Outcome::Error);
+        QVERIFY(!text.isEmpty());
+        QCOMPARE(c.tcpPort, quint16(1111));
+    }
 };
 
-void TstSimProcess::listensAndAnswers()
-{
-    QProcess process;
-    quint16 tcp = 0;
-    quint16 udp = 0;
-    QVERIFY(startSim(process, words("--version-register 0xCAFEF00D --reports 50 --report-id 9 --report-items 2"),
-                     &tcp, &udp));
-    SimProbe::Udp rbcp;
-    QCOMPARE(rbcp.exchange(SimProbe::rbcpRead(1, 0, 4), udp), hex("ffc8 0104 00000000 cafef00d"));
-    QCOMPARE(rbcp.exchange(SimProbe::rbcpRead(2, 0xFFFFFF1C, 2), udp).mid(8), QByteArray(1, char(tcp >> 8)) + char(tcp));
-
-    // Reports start on connect; a command is answered between them.
-    SimProbe::Tcp channel;
-    QVERIFY(channel.connectTo(tcp));
-    QVERIFY(channel.send(SimProbe::command(0x1000, 4, 0xCA00, 0x80, hex("01020304"))));
-    int reports = 0;
-    bool answered = false;
-    SimWire::Header h;
-    QByteArray data;
-    while ((reports < 50 || !answered) && channel.readPacket(&h, &data)) {
-        if (h.id == 0x80) {
-            QCOMPARE(data, hex("01020304"));
-            answered = true;
-        } else {
-            QCOMPARE(h.id, quint8(9));
-            QCOMPARE(SimWire::readBe32(data.constData()), quint32(reports++));
-        }
-    }
-    QVERIFY(answered);
-    QCOMPARE(reports, 50);
-    process.kill();
-    process.waitForFinished(SimProbe::WaitMs);
-}
-
-void TstSimProcess::exitStatus_data()
-{
-    QTest::addColumn<QString>("options");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("TCP port taken") << QStringLiteral("--udp-port 0 --tcp-port %1") << 2 << QStringLiteral("TCP");
-    QTest::newRow("UDP port taken") << QStringLiteral("--tcp-port 0 --udp-port %1") << 2 << QStringLiteral("UDP");
-    QTest::newRow("bad option") << QStringLiteral("--tcp-port 70000") << 1 << QStringLiteral("70000");
-}
-
-void TstSimProcess::exitStatus()
-{
-    QFETCH(QString, options);
-    QFETCH(QString, message);
-    QTcpServer server;
-    QUdpSocket socket;
-    QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
-    QVERIFY(socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    const quint16 taken = message == QLatin1String("TCP") ? server.serverPort() : socket.localPort();
-    QProcess process;
-    process.start(QStringLiteral(TARNIX_SIM_EXE), options.arg(taken).split(QLatin1Char(' ')));
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QTEST(process.exitCode(), "status");
-    QVERIFY(process.readAllStandardOutput().isEmpty());
-    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
-    QVERIFY2(error.contains(message) && (message.size() > 3 || error.contains(QString::number(taken))), qPrintable(error));
-}
-
-void TstSimProcess::optionsReachTheConfig()
-{
-    SimConfig c;
-    QString text;
-    QCOMPARE(SimOptions::parse(QStringList{QStringLiteral("tarnix-sim")}, &c, &text), SimOptions::Outcome::Run);
-    QCOMPARE(c.tcpPort, quint16(24));
-    QCOMPARE(c.udpPort, quint16(4660));
-
-    QCOMPARE(SimOptions::parse(words("tarnix-sim --address ::1 --udp-port 0x1235 --mac 01-02-03-0a-0b-0c "
-                                     "--ip 10.0.1.5 --unmapped A16:0x100-0x1ff --unmapped A32:0x8000+0x100 "
-                                     "--bus-error 0x10-0x1f --close-after 10 "
-                                     "--report-flow 4095 --report-interrupt --report-no-data"),
-                               &c, &text),
-             SimOptions::Outcome::Run);
-    QCOMPARE(c.address, QHostAddress(QHostAddress::LocalHostIPv6));
-    QCOMPARE(c.udpPort, quint16(0x1235));
-    QCOMPARE(c.mac, hex("0102030a0b0c"));
-    QCOMPARE(c.settingsIp, 0x0A000105u);
-    QCOMPARE(c.unmapped.size(), 2);
-    QCOMPARE(c.unmapped[0].range.last, 0x1FFu);
-    QCOMPARE(c.unmapped[1].addressMode, int(SimA32));
-    QCOMPARE(c.unmapped[1].range.last, 0x80FFu);
-    QCOMPARE(c.faults.rbcpBusErrors.value(0).last, 0x1Fu);
-    QCOMPARE(c.faults.tcpCloseAfterPackets, qint64(10));
-    QCOMPARE(c.reports.flowId, quint16(4095));
-    QVERIFY(!c.reports.polling && !c.reports.withData);
-}
-
-void TstSimProcess::invalidOptionValues_data()
-{
-    QTest::addColumn<QString>("arguments");
-    QTest::newRow("port too large") << QStringLiteral("--tcp-port 65536");
-    QTest::newRow("address") << QStringLiteral("--address localhost.invalid");
-    QTest::newRow("mac") << QStringLiteral("--mac 00:11:22:33:44");
-    QTest::newRow("ip not IPv4") << QStringLiteral("--ip ::1");
-    QTest::newRow("unmapped mode") << QStringLiteral("--unmapped A20:0-1");
-    QTest::newRow("unmapped reversed") << QStringLiteral("--unmapped A24:0x20-0x10");
-    QTest::newRow("drop above 1") << QStringLiteral("--drop 1.5");
-    QTest::newRow("bus error range") << QStringLiteral("--bus-error 5");
-    QTest::newRow("report items 64") << QStringLiteral("--report-items 64");
-    QTest::newRow("unknown option") << QStringLiteral("--frobnicate");
-}
-
-void TstSimProcess::invalidOptionValues()
-{
-    QFETCH(QString, arguments);
-    SimConfig c;
-    c.tcpPort = 1111;
-    QString text;
-    QCOMPARE(SimOptions::parse(QStringList{QStringLiteral("tarnix-sim")} + arguments.split(QLatin1Char(' ')), &c, &text),
-             SimOptions::Outcome::Error);
-    QVERIFY(!text.isEmpty());
-    QCOMPARE(c.tcpPort, quint16(1111));
-}
 
 QTEST_GUILESS_MAIN(TstSimProcess)
 #include "tst_simprocess.moc"
