@@ -149,6 +149,5 @@ private slots:
     }
 };
 
-
 QTEST_APPLESS_MAIN(TestDataText)
 #include "tst_datatext.moc"

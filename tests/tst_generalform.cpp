@@ -159,6 +159,5 @@ private slots:
     }
 };
 
-
 QTEST_MAIN(TestGeneralForm)
 #include "tst_generalform.moc"

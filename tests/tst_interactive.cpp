@@ -521,6 +521,5 @@ private slots:
     }
 };
 
-
 QTEST_MAIN(TestInteractive)
 #include "tst_interactive.moc"

@@ -132,6 +132,5 @@ private slots:
     }
 };
 
-
 QTEST_MAIN(TestInteractiveSim)
 #include "tst_interactive_sim.moc"

@@ -153,6 +153,5 @@ private slots:
     }
 };
 
-
 QTEST_GUILESS_MAIN(TstSimProcess)
 #include "tst_simprocess.moc"

@@ -195,6 +195,5 @@ private:
     quint8 m_rbcpId = 0;
 };
 
-
 QTEST_GUILESS_MAIN(TstSimRun)
 #include "tst_simrun.moc"

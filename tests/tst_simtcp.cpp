@@ -181,6 +181,5 @@ private:
     std::unique_ptr<TarnixSimThread> m_thread;
 };
 
-
 QTEST_GUILESS_MAIN(TstSimTcp)
 #include "tst_simtcp.moc"
