@@ -50,9 +50,7 @@ class TstSimRun : public QObject
 private slots:
     void init()
     {
-        SimConfig config;
-        config.tcpPort = 0;
-        config.udpPort = 0;
+        SimConfig config = SimProbe::ephemeral();
         config.unmapped.append(SimUnmapped{SimA24, {0x100000, 0x1FFFFF}});
         m_thread = std::make_unique<TarnixSimThread>();
         QVERIFY(m_thread->startSim(config));
@@ -177,17 +175,7 @@ private:
             m_udp.exchange(SimProbe::rbcpWrite(++m_rbcpId, address, bytes), m_thread->sim()->udpPort());
         QVERIFY(reply.size() == 8 + bytes.size() && (reply[1] & 1) == 0);
     }
-    // One packet from the module, refusing a header with a wrong CRC.
-    bool next(Packet *p, int ms = SimProbe::WaitMs)
-    {
-        const QByteArray head = m_tcp->read(SimWire::HeaderSize, ms);
-        if (head.size() != SimWire::HeaderSize || !SimWire::headerCrcOk(head.constData()))
-            return false;
-        p->h = SimWire::parseHeader(head.constData());
-        const int size = SimWire::carriesData(p->h.mode) ? int(p->h.length & 0xFF) : 0;
-        p->data = m_tcp->read(size, ms);
-        return p->data.size() == size;
-    }
+    bool next(Packet *p, int ms = SimProbe::WaitMs) { return m_tcp->readPacket(&p->h, &p->data, ms); }
 
     std::unique_ptr<TarnixSimThread> m_thread;
     SimProbe::Udp m_udp;

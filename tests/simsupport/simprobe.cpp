@@ -71,7 +71,7 @@ bool Tcp::readPacket(SimWire::Header *header, QByteArray *data, int ms)
 {
     QDeadlineTimer deadline(ms);
     const QByteArray head = read(SimWire::HeaderSize, ms);
-    if (head.size() != SimWire::HeaderSize)
+    if (head.size() != SimWire::HeaderSize || !SimWire::headerCrcOk(head.constData()))
         return false;
     *header = SimWire::parseHeader(head.constData());
     const int size = SimWire::carriesData(header->mode) ? int(header->length & 0xFF) : 0;
