@@ -178,94 +178,75 @@ class TestRbcp : public QObject
 private slots:
     void cleanup() { module.reset(); }
 
+    // access: "r" read, "R" Read, "RA" ReadAll, "W" Write with address (hex) and length, "E" the
+    // settings write, "I" readInfo; "wait n", "timeout s" and "retry n" set the client up.
     void access_data()
     {
         QTest::addColumn<QString>("access");
         QTest::addColumn<QStringList>("rules");
-        QTest::addColumn<int>("waits"); // slices per attempt; negative: SetTimeout in seconds
-        QTest::addColumn<int>("retries");
         QTest::addColumn<QString>("result");
         QTest::addColumn<QStringList>("requests"); // {"*"}: not compared
         QTest::addColumn<QString>("text");
-        const QString r4 = QStringLiteral("R 00001000 4"), lines = QStringLiteral("read address: 0x00001000\nlength: 4\n\n");
-        const QStringList one{r4}, three{r4, r4, r4}, any{QStringLiteral("*")}, none;
-        QTest::newRow("write request") << "W 4 4" << none << 1 << 0 << "4" << QStringList{"W 00000004 01020304"} << "";
-        QTest::newRow("stale ID, then the reply") << "r 1000 4" << QStringList{"stale|"} << 2 << 0 << "4" << one << "";
-        QTest::newRow("stale ID uses up the only wait")
-            << "r 1000 4" << QStringList{"stale|"} << 1 << 0 << "TimedOut" << three << lines;
-        QTest::newRow("SetTimeout(2): room after 19 stale")
-            << "r 1000 4" << QStringList{"stale 19|"} << -2 << 0 << "4" << one << "";
-        QTest::newRow("SetTimeout(2): none after 20 stale")
-            << "r 1000 4" << QStringList{"stale 20|"} << -2 << 0 << "TimedOut" << three << lines;
-        QTest::newRow("bus error, no retry") << "r 1000 4" << QStringList{"bus|"} << 1 << 0 << "BusError" << one << lines;
-        QTest::newRow("datagram shorter than a header")
-            << "r 1000 4" << QStringList{"cut 5|"} << 1 << 0 << "SocketFailed" << one << "";
-        QTest::newRow("overlong reply") << "r 1000 4" << QStringList{"over|"} << 1 << 0 << "4" << one << "";
-        QTest::newRow("header-only reply") << "r 1000 4" << QStringList{"cut 8|"} << 1 << 0 << "0" << one << "";
-        QTest::newRow("two lost, third answered") << "r 1000 4" << QStringList{"lose 2|"} << 1 << 0 << "4" << three << "";
-        QTest::newRow("all lost; SetRetry(0) keeps three tries")
-            << "r 1000 4" << QStringList{"lose|"} << 1 << 0 << "TimedOut" << three << lines;
-        QTest::newRow("SetRetry(5) makes six")
-            << "r 1000 4" << QStringList{"lose 5|"} << 1 << 5 << "4" << three + three << "";
-        QTest::newRow("read of 300 in blocks") << "R 1000 300" << none << 1 << 0 << "300"
-                                               << QStringList{"R 00001000 128", "R 00001080 128", "R 00001100 44"} << "";
-        QTest::newRow("write of 300 in blocks")
-            << "W 1000 300" << none << 1 << 0 << "300"
-            << QStringList{"W 00001000 128 01..80", "W 00001080 128 81..00", "W 00001100 44 01..2c"} << "";
+        const auto row = [](const char *name, const char *access, const QStringList &rules, const char *result,
+                            const QStringList &requests, const char *text = "") {
+            QTest::newRow(name) << access << rules << result << requests << text;
+        };
+        const QString r4 = QStringLiteral("R 00001000 4");
+        const char *lines = "read address: 0x00001000\nlength: 4\n\n";
+        const QStringList one{r4}, three{r4, r4, r4}, any{QStringLiteral("*")};
+        row("write request", "W 4 4", {}, "4", {"W 00000004 01020304"});
+        row("stale ID, then the reply", "r 1000 4 wait 2", {"stale|"}, "4", one);
+        row("stale ID uses up the only wait", "r 1000 4", {"stale|"}, "TimedOut", three, lines);
+        row("SetTimeout(2): room after 19 stale", "r 1000 4 timeout 2", {"stale 19|"}, "4", one);
+        row("SetTimeout(2): none after 20 stale", "r 1000 4 timeout 2", {"stale 20|"}, "TimedOut", three, lines);
+        row("bus error, no retry", "r 1000 4", {"bus|"}, "BusError", one, lines);
+        row("datagram shorter than a header", "r 1000 4", {"cut 5|"}, "SocketFailed", one);
+        row("overlong reply", "r 1000 4", {"over|"}, "4", one);
+        row("header-only reply", "r 1000 4", {"cut 8|"}, "0", one);
+        row("two lost, third answered", "r 1000 4", {"lose 2|"}, "4", three);
+        row("all lost; SetRetry(0) keeps three tries", "r 1000 4", {"lose|"}, "TimedOut", three, lines);
+        row("SetRetry(5) makes six", "r 1000 4 retry 5", {"lose 5|"}, "4", three + three);
+        row("read of 300 in blocks", "R 1000 300", {}, "300", {"R 00001000 128", "R 00001080 128", "R 00001100 44"});
+        row("write of 300 in blocks", "W 1000 300", {}, "300",
+            {"W 00001000 128 01..80", "W 00001080 128 81..00", "W 00001100 44 01..2c"});
         const QStringList blocks{"R 00001000 128", "R 00001080 128"};
-        QTest::newRow("split read stops at a short block")
-            << "R 1000 300" << QStringList{"cut 8|R 00001080"} << 1 << 0 << "128" << blocks << "";
-        QTest::newRow("ReadAll reports the short total")
-            << "RA 1000 300" << QStringList{"cut 8|R 00001080"} << 1 << 0 << "ReadFailed" << blocks
-            << "address: 0x00001000\nrequest length: 300\nread length: 128\n\n";
+        row("split read stops at a short block", "R 1000 300", {"cut 8|R 00001080"}, "128", blocks);
+        row("ReadAll reports the short total", "RA 1000 300", {"cut 8|R 00001080"}, "ReadFailed", blocks,
+            "address: 0x00001000\nrequest length: 300\nread length: 128\n\n");
 
         // New settings 192.168.10.20, UDP port 4660, TCP port 24; the flags byte reads 0x10.
-        const QString lift = QStringLiteral("W fffffcff 00"), flags = QStringLiteral("R fffffc10 1"),
-                      keepAlive = QStringLiteral("W fffffc10 14"), addressTcp = QStringLiteral("W fffffc18 c0a80a140018"),
-                      udp = QStringLiteral("W fffffc22 1234"), restore = QStringLiteral("W fffffcff ff");
-        const QStringList upToAddress{lift, flags, keepAlive, addressTcp};
-        QTest::newRow("settings written") << "E" << none << 1 << 0 << "0"
-                                          << upToAddress + QStringList{udp, restore} << "";
-        QTest::newRow("address refused, protect restored")
-            << "E" << QStringList{"bus|W fffffc18"} << 1 << 0 << "BusError" << upToAddress + QStringList{restore}
-            << "write address: 0xfffffc18\nlength: 6\n\n";
-        QTest::newRow("UDP port times out, protect restored")
-            << "E" << QStringList{"lose|W fffffc22"} << 1 << 0 << "TimedOut"
-            << upToAddress + QStringList{udp, udp, udp, restore} << "write address: 0xfffffc22\nlength: 2\n\n";
-        QTest::newRow("lift times out (it may have landed)")
-            << "E" << QStringList{"lose|W fffffcff 00"} << 1 << 0 << "TimedOut" << QStringList{lift, lift, lift, restore}
-            << "write address: 0xfffffcff\nlength: 1\n\n";
-        QTest::newRow("restore refused too: the first failure is told")
-            << "E" << QStringList{"bus|W fffffc18", "bus|W fffffcff ff"} << 1 << 0 << "BusError"
-            << upToAddress + QStringList{restore} << "write address: 0xfffffc18\nlength: 6\n\n";
-        QTest::newRow("restore refused after a good write")
-            << "E" << QStringList{"bus|W fffffcff ff"} << 1 << 0 << "BusError"
-            << upToAddress + QStringList{udp, restore} << "write address: 0xfffffcff\nlength: 1\n\n";
-        QTest::newRow("stop as the protect is to go back")
-            << "E" << QStringList{"stop|"} << 1 << 0 << "Aborted" << upToAddress + QStringList{udp, restore}
-            << "";
-
-        QTest::newRow("settings block short") << "I" << QStringList{"cut 18|R fffffc10"} << 1 << 0
-                                              << "text: Unable to read Kelvo information" << any << "";
-        QTest::newRow("version missing") << "I" << QStringList{"cut 8|R 00000000"} << 1 << 0
-                                         << "text: Unable to read information from Register" << any << "";
+        const QString lift = QStringLiteral("W fffffcff 00"), udp = QStringLiteral("W fffffc22 1234"),
+                      restore = QStringLiteral("W fffffcff ff");
+        const QStringList upToAddress{lift, "R fffffc10 1", "W fffffc10 14", "W fffffc18 c0a80a140018"};
+        row("settings written", "E", {}, "0", upToAddress + QStringList{udp, restore});
+        row("address refused, protect restored", "E", {"bus|W fffffc18"}, "BusError", upToAddress + QStringList{restore},
+            "write address: 0xfffffc18\nlength: 6\n\n");
+        row("UDP port times out, protect restored", "E", {"lose|W fffffc22"}, "TimedOut",
+            upToAddress + QStringList{udp, udp, udp, restore}, "write address: 0xfffffc22\nlength: 2\n\n");
+        row("lift times out (it may have landed)", "E", {"lose|W fffffcff 00"}, "TimedOut",
+            {lift, lift, lift, restore}, "write address: 0xfffffcff\nlength: 1\n\n");
+        row("restore refused too: the first failure is told", "E", {"bus|W fffffc18", "bus|W fffffcff ff"}, "BusError",
+            upToAddress + QStringList{restore}, "write address: 0xfffffc18\nlength: 6\n\n");
+        row("restore refused after a good write", "E", {"bus|W fffffcff ff"}, "BusError",
+            upToAddress + QStringList{udp, restore}, "write address: 0xfffffcff\nlength: 1\n\n");
+        row("stop as the protect is to go back", "E", {"stop|"}, "Aborted", upToAddress + QStringList{udp, restore});
+        row("settings block short", "I", {"cut 18|R fffffc10"}, "text: Unable to read Kelvo information", any);
+        row("version missing", "I", {"cut 8|R 00000000"}, "text: Unable to read information from Register", any);
     }
     void access()
     {
         QFETCH(QString, access);
         QFETCH(QStringList, rules);
-        QFETCH(int, waits);
-        QFETCH(int, retries);
         QFETCH(QString, result);
         QFETCH(QStringList, requests);
+        const QStringList words = access.split(QLatin1Char(' '));
+        const auto option = [&](const char *name) { return words.value(words.indexOf(QLatin1String(name)) + 1).toInt(); };
         Client client;
         client.stopAtRestore = rules.contains(QStringLiteral("stop|"));
-        if (waits > 0)
-            client.SetWaitCount(waits);
-        else
-            client.SetTimeout(-waits);
-        client.SetRetry(retries);
-        const QStringList words = access.split(QLatin1Char(' '));
+        client.SetWaitCount(qMax(1, option("wait")));
+        if (option("timeout"))
+            client.SetTimeout(option("timeout"));
+        client.SetRetry(option("retry"));
         const QString op = words[0];
         const uint address = words.value(1).toUInt(nullptr, 16), length = words.value(2).toUInt();
         QByteArray buffer(int(length) + 4, char(0x55)), data;
