@@ -2,10 +2,12 @@
 // row's rules say (late, lost, flagged, cut or overlong replies) while the client runs on a thread
 // of its own; the UDP worker's jobs and stops against the software module; typed addresses.
 #include "addresstext.h"
+#include "bytes.h"
 #include "tarnixsim.h"
 #include "udpthread.h"
 
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -307,92 +309,72 @@ private slots:
     }
 
     // Each job's reports, what it leaves in the registers (event mask at 4, records at 0x10, 0x20
-    // and 0x30), an empty queue and the write protect on, whether it succeeded or not.
+    // and 0x30, the module's address at 0xfffffc18), an empty queue and the write protect on,
+    // whether it succeeded, failed, or was stopped: while a reply is awaited, by deleting the
+    // worker, or before its run has begun.
     void jobs_data()
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<QList<QByteArray>>("records");
         QTest::addColumn<uint>("refused"); // register answered with a bus error (0: none)
+        QTest::addColumn<QString>("stop"); // every reply lost, and the stop
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QByteArray>("registers");
-        const QList<QByteArray> three{"\x01\x02", "\x03\x04", "\x05\x06"};
-        const QByteArray untouched = QByteArray::fromHex("FF 0000 0000 0000");
+        const QList<QByteArray> three{"\x01\x02", "\x03\x04", "\x05\x06"}, none;
+        const QByteArray untouched = hex("FF 0000 0000 0000 7f000001");
         const QString closed0 = QStringLiteral("closed:0"), bus = QStringLiteral("\n\nQRbcp: Bus Error");
-        QTest::newRow("records written") << 3 << three << 0u << QStringList{"closed:1"}
-                                         << QByteArray::fromHex("FF 0102 0304 0506");
+        QTest::newRow("records written") << 3 << three << 0u << "" << QStringList{"closed:1"}
+                                         << hex("FF 0102 0304 0506 7f000001");
         QTest::newRow("second record refused: the rest skipped")
-            << 3 << three << 0x20u << QStringList{"error:write address: 0x00000020\nlength: 2" + bus, closed0}
-            << QByteArray::fromHex("FF 0102 0000 0000");
-        QTest::newRow("record without data") << 3 << QList<QByteArray>{"\x01\x02", {}, "\x05\x06"} << 0u
+            << 3 << three << 0x20u << "" << QStringList{"error:write address: 0x00000020\nlength: 2" + bus, closed0}
+            << hex("FF 0102 0000 0000 7f000001");
+        QTest::newRow("record without data") << 3 << QList<QByteArray>{"\x01\x02", {}, "\x05\x06"} << 0u << ""
                                              << QStringList{"error:Write ERROR", closed0}
-                                             << QByteArray::fromHex("FF 0102 0000 0000");
-        QTest::newRow("empty queue") << 3 << QList<QByteArray>{} << 0u << QStringList{"closed:1"} << untouched;
-        QTest::newRow("event mask cleared") << 4 << QList<QByteArray>{} << 0u << QStringList{"setFlg", "closed:1"}
-                                            << QByteArray::fromHex("00 0000 0000 0000");
+                                             << hex("FF 0102 0000 0000 7f000001");
+        QTest::newRow("empty queue") << 3 << none << 0u << "" << QStringList{"closed:1"} << untouched;
+        QTest::newRow("event mask cleared") << 4 << none << 0u << "" << QStringList{"setFlg", "closed:1"}
+                                            << hex("00 0000 0000 0000 7f000001");
         QTest::newRow("new settings: address refused")
-            << 2 << QList<QByteArray>{} << 0xFFFFFC18u
-            << QStringList{"error:write address: 0xfffffc18\nlength: 6" + bus, closed0} << untouched;
+            << 2 << none << 0xFFFFFC18u << "" << QStringList{"error:write address: 0xfffffc18\nlength: 6" + bus, closed0}
+            << untouched;
+        for (const char *stop : {"Abort while waiting", "deleted while waiting", "Abort before the run begins"})
+            QTest::newRow(stop) << 2 << none << 0u << stop << QStringList{closed0} << untouched;
     }
     void jobs()
     {
         QFETCH(int, command);
         QFETCH(QList<QByteArray>, records);
         QFETCH(uint, refused);
+        QFETCH(QString, stop);
         SimFaults faults;
         if (refused)
             faults.rbcpBusErrors = {SimRange{refused, refused}};
+        faults.rbcpDropFraction = stop.isEmpty() ? 0.0 : 1.0;
         QVERIFY(startModule(faults));
         QVERIFY(sim()->writeRegisters(QUdpThread::EventEnableAddress, QByteArray::fromHex("FF")));
         Recorder rec;
-        QUdpThread *w = worker(rec);
+        QPointer<QUdpThread> w = worker(rec, stop.isEmpty() ? 1 : 600); // a minute per attempt unless stopped
         for (int i = 0; i < records.size(); ++i)
             w->setWrite(0x10 * uint(i + 1), records[i]);
         w->setCmd(QUdpThread::Command(command));
         if (command == QUdpThread::CmdNewAddress)
             w->setNewAddress(0xC0A80A14, 24, 4660);
         w->start();
+        if (stop.startsWith(QLatin1String("Abort before")))
+            w->Abort();
+        else if (!stop.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(!sim()->rbcpRequests().isEmpty(), 5000);
+        if (stop.startsWith(QLatin1String("Abort while")))
+            w->Abort();
+        if (stop.startsWith(QLatin1String("deleted")))
+            delete w; // stops, waits, releases the socket made on the worker's thread
         QVERIFY(QTest::qWaitFor([&] { return rec.ended(); }, 10000));
         QTEST(rec.events, "events");
         QTEST(QByteArray(sim()->readRegisters(4, 1) + sim()->readRegisters(0x10, 2) + sim()->readRegisters(0x20, 2) +
-                         sim()->readRegisters(0x30, 2)),
+                         sim()->readRegisters(0x30, 2) + sim()->readRegisters(QRbcp::AddressTcpAddress, 4)),
               "registers");
-        QCOMPARE(w->queuedCount(), 0);
-        QCOMPARE(w->currentCommand(), QUdpThread::CmdNone);
-        QTRY_VERIFY_WITH_TIMEOUT(sim()->writeProtected(), 5000);
-    }
-
-    // A stop ends a settings write within a wait, whether it comes while a reply is awaited or
-    // before the worker's run has begun; nothing but closed(false) is reported, no setting is
-    // written, and the write protect is back on.
-    void stop_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("Abort while waiting") << "abort";
-        QTest::newRow("deleted while waiting") << "delete";
-        QTest::newRow("Abort before the run begins") << "early";
-    }
-    void stop()
-    {
-        QFETCH(QString, how);
-        SimFaults lossy;
-        lossy.rbcpDropFraction = 1.0;
-        QVERIFY(startModule(lossy));
-        Recorder rec;
-        QUdpThread *w = worker(rec, 600); // a minute per attempt unless the stop ends it
-        w->setNewAddress(0xC0A80A14, 24, 4660);
-        w->start();
-        if (how == QLatin1String("early")) {
-            w->Abort();
-        } else {
-            QTRY_VERIFY_WITH_TIMEOUT(!sim()->rbcpRequests().isEmpty(), 5000);
-            if (how == QLatin1String("abort"))
-                w->Abort();
-            else
-                delete w; // stops, waits, releases the socket made on the worker's thread
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(rec.events, QStringList{QStringLiteral("closed:0")}, 5000);
-        for (const SimRbcpRequest &r : sim()->rbcpRequests())
-            QVERIFY(r.address != QRbcp::AddressTcpAddress);
+        QCOMPARE(w ? w->queuedCount() : 0, 0);
+        QCOMPARE(w ? w->currentCommand() : QUdpThread::CmdNone, QUdpThread::CmdNone);
         QTRY_VERIFY_WITH_TIMEOUT(sim()->writeProtected(), 5000);
     }
 
