@@ -1,9 +1,11 @@
 // Headless demonstration: drives the real window (offscreen) against a running tarnix-sim and
 // prints what an operator would see. Used by scripts/run.sh where there is no display, and by
 // scripts/screenshot.sh for the README's picture.
+#include "editdialog.h"
 #include "mainwindow.h"
 #include "tarnixcmd.h"
 #include "tcpthread.h"
+#include "vmeprogram.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTextStream>
@@ -58,6 +61,92 @@ bool savePicture(QWidget &w, const QString &file)
     return true;
 }
 
+// One instruction: D32 at A32, User Data; a read, or a write of one item.
+VmeInstruction *instruction(MainWindow &w, quint32 address, quint8 id, const QByteArray &write = QByteArray())
+{
+    auto *ins = new VmeInstruction;
+    ins->address = address;
+    ins->read = write.isEmpty();
+    ins->dataMode = 2;
+    ins->addressMode = 2;
+    ins->length = 1;
+    ins->data = write;
+    ins->id = id;
+    w.setID(id, true);
+    return ins;
+}
+
+// The operator's programs: every 500 ms a polling read of A32 0x1000; on VME interrupt level 3
+// a read of A32 0x2000 and the interrupt acknowledge; for vector 5 a read of A32 0x3000.
+void composePrograms(MainWindow &w)
+{
+    auto *polling = new VmeProgram;
+    polling->number = 0;
+    polling->level = 1;
+    VmeProgram::toByteArray(500000u, polling->data);
+    polling->instructions << instruction(w, 0x1000, 0x20);
+    w.setProgram(polling);
+    w.setPollingPresent(true);
+
+    auto *interrupt = new VmeProgram;
+    interrupt->number = -3;
+    interrupt->level = 3;
+    interrupt->instructions << instruction(w, 0x2000, 0x30);
+    auto *ack = new VmeInstruction;
+    ack->address = 2 * 3;
+    ack->noEcho = true;
+    ack->dataMode = 2;
+    ack->length = 1;
+    ack->accessMode = VmeModeWord::IntrAccessIndex;
+    ack->id = 0x31;
+    w.setID(ack->id, true);
+    interrupt->instructions << ack;
+    w.setProgram(interrupt);
+
+    auto *vector = new VmeProgram;
+    vector->number = 6;
+    vector->vectorText = QStringLiteral("5");
+    vector->data = QByteArray(1, 5);
+    vector->instructions << instruction(w, 0x3000, 0x40);
+    w.setProgram(vector);
+    w.setEvent(0x09);
+}
+
+QString tableText(QTableWidget *table)
+{
+    QStringList rows;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        const QTableWidgetItem *item = table->item(r, 0);
+        rows << QStringLiteral("  %1%2").arg(item->data(Qt::CheckStateRole).isValid()
+                                                 ? (item->checkState() == Qt::Checked ? QStringLiteral("[x] ")
+                                                                                      : QStringLiteral("[ ] "))
+                                                 : QString(),
+                                             item->text());
+    }
+    return rows.join(QLatin1Char('\n'));
+}
+
+// The program editor showing a polling program of three instructions: every 250 ms at level 3,
+// read a D32 status word, write two D16 words with echo, write one byte without echo.
+bool saveEditorPicture(MainWindow &w, const QString &file)
+{
+    VmeProgram program;
+    program.number = 0;
+    program.level = 3;
+    VmeProgram::toByteArray(250000u, program.data);
+    int count = 3;
+    VmeProgram parsed(QByteArray::fromHex("00001000" "0a00" "01" "04"
+                                          "00200010" "c560" "02" "04" "0012abcd"
+                                          "0000ff01" "a100" "03" "01" "7f"),
+                      count, 0, &w);
+    program.instructions.swap(parsed.instructions);
+    EditDialog dialog(&w, &w);
+    dialog.setProgram(&program);
+    dialog.resize(1090, 420); // wide enough for every column
+    dialog.show();
+    return savePicture(dialog, file);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -77,7 +166,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption settingsShot(QStringLiteral("settings-screenshot"),
                                           QStringLiteral("Save a picture of the General tab with the module's settings."),
                                           QStringLiteral("file"));
-    parser.addOptions({tcpPort, udpPort, shot, settingsShot});
+    const QCommandLineOption programsShot(QStringLiteral("programs-screenshot"),
+                                          QStringLiteral("Save a picture of the Program tab after the download."),
+                                          QStringLiteral("file"));
+    const QCommandLineOption editorShot(QStringLiteral("editor-screenshot"),
+                                        QStringLiteral("Save a picture of the program editor with a polling program."),
+                                        QStringLiteral("file"));
+    parser.addOptions({tcpPort, udpPort, shot, settingsShot, editorShot, programsShot});
     parser.process(app);
 
     QByteArray prog("tarnix2-utility"), a("-a"), addr("127.0.0.1");
@@ -86,6 +181,8 @@ int main(int argc, char *argv[])
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(parser.value(tcpPort));
     w.findChild<QLineEdit *>(QStringLiteral("udp"))->setText(parser.value(udpPort));
     w.show();
+    if (parser.isSet(editorShot) && !saveEditorPicture(w, parser.value(editorShot)))
+        return fail(QStringLiteral("cannot write %1").arg(parser.value(editorShot)));
 
     // The General tab's Read: the module's network settings and logic version over RBCP.
     out << "tarnix2-demo: reading the module's settings over RBCP at 127.0.0.1, UDP port " << parser.value(udpPort)
@@ -98,6 +195,27 @@ int main(int argc, char *argv[])
     out << "General tab, module settings:\n" << child<QTextEdit>(&w, "textEdit")->toPlainText() << Qt::endl;
     if (parser.isSet(settingsShot) && !savePicture(w, parser.value(settingsShot)))
         return fail(QStringLiteral("cannot write %1").arg(parser.value(settingsShot)));
+
+    // The Program tab: a polling program, an interrupt program and a vector program, downloaded
+    // into the module's program memory over RBCP.
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    tabs->setCurrentIndex(1);
+    composePrograms(w);
+    out << "Program tab: polling every 500000 us (read A32 0x1000, ID 0x20); interrupt level 3 (read A32 0x2000, "
+           "ID 0x30, then the interrupt acknowledge); vector 5 (read A32 0x3000, ID 0x40); Polling and Interrupt3 "
+           "checked. Pressing Download."
+        << Qt::endl;
+    auto *download = child<QPushButton>(&w, "download");
+    download->click();
+    if (!waitUntil([&] { return download->isEnabled(); }, 15000))
+        return fail(QStringLiteral("the download did not finish"));
+    out << "program table after the download:\n" << tableText(child<QTableWidget>(&w, "tableWidget")) << Qt::endl;
+    out << "event table:\n" << tableText(child<QTableWidget>(&w, "propertyWidget")) << Qt::endl;
+    const ModuleMemory &memory = w.moduleMemory();
+    out << "program memory image (" << memory.image.size() << " bytes at 2048): "
+        << memory.image.toHex(' ').toUpper() << Qt::endl;
+    if (parser.isSet(programsShot) && !savePicture(w, parser.value(programsShot)))
+        return fail(QStringLiteral("cannot write %1").arg(parser.value(programsShot)));
 
     out << "tarnix2-demo: connecting to the module at 127.0.0.1, TCP port " << parser.value(tcpPort) << Qt::endl;
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
@@ -130,7 +248,6 @@ int main(int argc, char *argv[])
 
     // The Interactive Mode tab as an operator uses it: four D32 items written to A32 0x00001000
     // with the echo shown, then read back with their addresses.
-    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     tabs->setCurrentIndex(3);
     child<QComboBox>(&w, "adrm")->setCurrentIndex(2); // A32
     child<QComboBox>(&w, "datm")->setCurrentIndex(2); // D32
@@ -163,6 +280,31 @@ int main(int argc, char *argv[])
     out << "data shown:\n" << data->toPlainText() << Qt::endl;
     if (parser.isSet(shot) && !savePicture(w, parser.value(shot)))
         return fail(QStringLiteral("cannot write %1").arg(parser.value(shot)));
+
+    // The downloaded programs report by themselves: the polling read every 500 ms, and on each
+    // level-3 interrupt (tarnix-sim raises it with vector 5 every second, option --irq 3:5:1000)
+    // the interrupt program's read and acknowledge, then vector 5's program.
+    out << "waiting for the programs' reports (polling ID 0x20; interrupt ID 0x30 and 0x31; vector 5 ID 0x40)"
+        << Qt::endl;
+    tabs->setCurrentIndex(2);
+    const auto reported = [log](const char *id) { return int(log->toPlainText().count(QLatin1String(id))); };
+    if (!waitUntil([&] { return reported("ID : 0x20") > 0 && reported("ID : 0x40") > 0; }, 5000))
+        return fail(QStringLiteral("no reports from the downloaded programs (is tarnix-sim running with --irq 3:5:1000?)"));
+    out << "received-data log with the programs' reports:\n" << log->toPlainText() << Qt::endl;
+    out << "reports so far: polling " << reported("ID : 0x20") << ", interrupt " << reported("ID : 0x30")
+        << ", vector 5 " << reported("ID : 0x40") << Qt::endl;
+
+    // Every event unchecked and downloaded again: enable mask 0, the module's programs stop.
+    tabs->setCurrentIndex(1);
+    w.setEvent(0);
+    download->click();
+    if (!waitUntil([&] { return download->isEnabled(); }, 15000))
+        return fail(QStringLiteral("the second download did not finish"));
+    waitUntil([] { return false; }, 200); // what was already on its way
+    const int before = reported("ID : ");
+    waitUntil([] { return false; }, 1500);
+    out << "after a download with no event checked (enable mask 0): " << reported("ID : ") - before
+        << " reports in 1.5 s" << Qt::endl;
 
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
     waitUntil([&] { return w.statusBar()->currentMessage() == QLatin1String("disconnected"); }, 5000);

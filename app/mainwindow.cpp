@@ -16,7 +16,11 @@
 #include <QPalette>
 #include <QTextStream>
 
-MainWindow::MainWindow(int argc, char **argv, QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), book([this](unsigned char &low, unsigned char &high) {
+          low = static_cast<unsigned char>(ui->tab_4->minID());
+          high = static_cast<unsigned char>(ui->tab_4->maxID());
+      })
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -24,23 +28,7 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent) : QMainWindow(par
     readVersionFile();
     savedBase = ui->log->palette().color(QPalette::Base);
 
-    // Program page.
-    ui->tableWidget->setColumnCount(1);
-    ui->tableWidget->setColumnWidth(0, 400);
-    ui->tableWidget->setRowCount(0);
-    auto *editAction = new QAction(QStringLiteral("edit"), ui->tableWidget);
-    auto *delAction = new QAction(QStringLiteral("del"), ui->tableWidget);
-    editAction->setEnabled(false);
-    delAction->setEnabled(false);
-    ui->tableWidget->addAction(editAction);
-    ui->tableWidget->addAction(delAction);
-    ui->tableWidget->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(editAction, &QAction::triggered, this, &MainWindow::edit);
-    connect(delAction, &QAction::triggered, this, &MainWindow::del);
-    auto *propertyAction = new QAction(QStringLiteral("edit"), ui->propertyWidget);
-    ui->propertyWidget->addAction(propertyAction);
-    ui->propertyWidget->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(propertyAction, &QAction::triggered, this, &MainWindow::propertyEdit);
+    setupProgramPage();
 
     ui->tab_2->setMainWindow(this);
 
@@ -63,6 +51,7 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent) : QMainWindow(par
 
 MainWindow::~MainWindow()
 {
+    clear();
     delete tcp; // stops the worker and waits for its loop to end
     tcp = nullptr;
     delete ui;
@@ -89,73 +78,10 @@ int MainWindow::accessMode() { return ui->tab_4->accessMode(); }
 int MainWindow::dataMode() { return ui->tab_4->dataMode(); }
 int MainWindow::readWrite() { return ui->tab_4->readWrite(); }
 
-bool MainWindow::checkID(unsigned char id)
-{
-    return checkInteractiveID(id, nullptr, nullptr) && !usedIDs.contains(id);
-}
-
-bool MainWindow::setID(unsigned char id, bool used)
-{
-    if (used) {
-        usedIDs.insert(id);
-        return true;
-    }
-    return usedIDs.remove(id);
-}
-
-bool MainWindow::getFreeID(unsigned char &id)
-{
-    // Search from where the last search ended; a candidate inside the interactive range jumps
-    // past its end. Every ID is looked at once at most.
-    unsigned char lo = 0, hi = 0;
-    checkInteractiveID(0, &lo, &hi);
-    const quint8 start = nextFreeID;
-    quint8 c = start;
-    int looked = 0; // a start inside the range is never come back to, so count as well
-    do {
-        id = c;
-        if (checkID(c)) {
-            nextFreeID = quint8(c + 1);
-            return true;
-        }
-        c = (c >= lo && c <= hi) ? quint8(hi + 1) : quint8(c + 1);
-    } while (c != start && ++looked < 256);
-    return false;
-}
-
-bool MainWindow::checkVectorID(int number)
-{
-    if (number >= 1 && number <= 256)
-        return usedVectors.contains(quint8(number - 1));
-    return false; // the program table does not hold programs yet
-}
-
-bool MainWindow::checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max)
-{
-    const auto lo = static_cast<unsigned char>(ui->tab_4->minID());
-    const auto hi = static_cast<unsigned char>(ui->tab_4->maxID());
-    if (min)
-        *min = lo;
-    if (max)
-        *max = hi;
-    return id < lo || id > hi;
-}
-
-void MainWindow::setUdp(QUdpThread *p)
-{
-    udp = p;
-    ui->download->setEnabled(p != nullptr);
-}
-
 void MainWindow::setTabEnabled(bool on)
 {
     ui->tabWidget->setTabEnabled(1, on);
     ui->tabWidget->setTabEnabled(2, on);
-}
-
-void MainWindow::downloadEnd(bool on)
-{
-    ui->download->setEnabled(on);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -233,7 +159,7 @@ void MainWindow::displayError(QString *text)
 
 void MainWindow::displayUdpError(QString *text)
 {
-    QMessageBox::warning(this, QStringLiteral("Tarnix Error"), *text, QMessageBox::Ok);
+    QMessageBox::warning(this, QStringLiteral("Tarnix Error"), *text + downloadFailureNote(), QMessageBox::Ok);
 }
 
 void MainWindow::received(quint8 id, quint16 mode, QByteArray *buf)
@@ -266,6 +192,13 @@ void MainWindow::on_saveLog_clicked()
                              QMessageBox::Ok);
         return;
     }
-    file.write(ui->log->toPlainText().toLatin1());
+    const QByteArray text = ui->log->toPlainText().toLatin1();
+    // A full disk shows only when the buffered text is written out: check the write and the flush.
+    if (file.write(text) != text.size() || !file.flush()) {
+        QMessageBox::warning(this, QStringLiteral("File save"),
+                             QStringLiteral("\"%1\": Can't write file\n%2.").arg(name, file.errorString()),
+                             QMessageBox::Ok);
+        return;
+    }
     file.close();
 }

@@ -1,15 +1,20 @@
 #pragma once
 
+#include "modulememory.h"
+#include "programbook.h"
 #include "programhost.h"
 
 #include <QColor>
+#include <QList>
 #include <QMainWindow>
-#include <QSet>
 #include <QString>
+#include <QTimer>
 
 class QTcpThread;
 #include "udpthread.h"
 class QCloseEvent;
+class QAction;
+class VmeProgram;
 namespace Ui {
 class MainWindow;
 }
@@ -35,8 +40,33 @@ public:
     bool getFreeID(unsigned char &id) override;
     bool setID(unsigned char id, bool used) override;
     bool checkVectorID(int number) override;
-    bool pollingPresent() override { return polling; }
-    void setPollingPresent(bool present) override { polling = present; }
+    bool pollingPresent() override { return book.pollingPresent(); }
+    void setPollingPresent(bool present) override { book.setPollingPresent(present); }
+
+    // The program table (the programs are owned, in table order).
+    using QObject::setProperty;
+    bool add(int number);
+    void edit(int row);
+    void setProgram(VmeProgram *program);
+    void prgRemove(int row, const QString &name);
+    void setInfo(VmeProgram *program, int row);
+    void setItem(int row, int column, QString &text, int alignment);
+    void setProperty(int row, QString text, bool reset);
+    void setCellActEnabled(bool on);
+    void clear();
+    void addVector(VmeProgram *program) { book.addVector(program); }
+    void removeVector(VmeProgram *program) { book.removeVector(program); }
+    const QList<VmeProgram *> &programList() const { return programs; }
+
+    // The event table's check boxes: row 0 polling, row L interrupt level L.
+    bool checkEvent(int row);
+    int checkEvent();
+    void setEvent(unsigned char mask);
+    void setEvent(int row, bool on);
+
+    // The last layout: what a download writes or a program file stores.
+    const ModuleMemory &moduleMemory() const { return memory; }
+    bool downloadRunning() const { return phase != DownloadIdle; }
 
     bool isModified() const { return modified; }
     void setModified(bool on) { modified = on; }
@@ -45,13 +75,13 @@ public:
     int tcpReadBufferKB() const { return readBufferKB; }
 
 public slots:
-    void on_add_clicked() {}
-    void on_edit_clicked() {}
-    void on_del_clicked() {}
-    void edit() {}
-    void del() {}
-    void on_tableWidget_cellClicked(int, int) {}
-    void propertyEdit() {}
+    void on_add_clicked();
+    void on_edit_clicked();
+    void on_del_clicked();
+    void edit();
+    void del();
+    void on_tableWidget_cellClicked(int row, int column);
+    void propertyEdit();
     void connectTcp(QString addr, quint16 port);
     void disconnectTCP();
     void startTcp();
@@ -61,8 +91,8 @@ public slots:
     void displayUdpError(QString *text);
     void setUdp(QUdpThread *p);
     void setTabEnabled(bool on);
-    void on_download_clicked() {}
-    void download() {}
+    void on_download_clicked();
+    void download();
     void downloadEnd(bool on);
     void on_fsave_clicked() {}
     void on_fopen_clicked() {}
@@ -74,8 +104,19 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    enum DownloadPhase { DownloadIdle, DownloadStopping, DownloadWriting };
+
     void setLogBase(const QColor &color);
     void readVersionFile();
+    void setupProgramPage();
+    // Runs the program editor on program; true when the operator accepted it.
+    bool runEditor(VmeProgram *program);
+    // Lays the programs into memory and inserts what the layout adds; false (after the
+    // warning) when the layout was refused.
+    bool layPrograms();
+    void endDownload(bool ok);
+    // What an RBCP failure during a download means for the module; empty otherwise.
+    QString downloadFailureNote() const;
 
     Ui::MainWindow *ui;
     QTcpThread *tcp = nullptr;
@@ -84,8 +125,17 @@ private:
     int logBlocks = 512 * 1024;
     int readBufferKB = 8;
     bool modified = false;
-    QSet<quint8> usedIDs;
-    QSet<quint8> usedVectors;
-    quint8 nextFreeID = 0;
-    bool polling = false;
+    QList<VmeProgram *> programs;
+    ProgramBook book;
+    ModuleMemory memory;
+    QAction *editAction = nullptr;
+    QAction *delAction = nullptr;
+    QAction *propertyAction = nullptr;
+
+    // A download: the stop run, then the writes once that run has ended and the module had
+    // its time to stop; the window never blocks in between.
+    DownloadPhase phase = DownloadIdle;
+    bool stopRunEnded = false;
+    bool stopWaitOver = false;
+    QTimer stopWait;
 };

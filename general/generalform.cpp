@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <limits>
 #include <unistd.h>
 
 GeneralForm::GeneralForm(QWidget *parent) : QWidget(parent), ui(new Ui::GeneralForm)
@@ -121,7 +122,7 @@ void GeneralForm::setJobRunning()
 void GeneralForm::on_read_clicked()
 {
     // A job of the worker still running (a download that borrowed it) would swallow this one.
-    if (udpThread && udpThread->isRunning())
+    if (downloadRunning || (udpThread && udpThread->isRunning()))
         return;
     bool ok = false;
     const uint port = ui->udp->text().toUInt(&ok, 10);
@@ -157,7 +158,7 @@ void GeneralForm::on_read_clicked()
 
 void GeneralForm::on_write_clicked()
 {
-    if (!udpThread || udpThread->isRunning())
+    if (downloadRunning || !udpThread || udpThread->isRunning())
         return;
     quint32 newAddress = 0;
     if (!AddressText::ipv4(ui->newAddr->text(), &newAddress) || newAddress == 0) {
@@ -235,8 +236,15 @@ void GeneralForm::setParam(int argc, char **argv)
                 ui->address->setText(text);
             break;
         }
-        case 'l': number(logSize); break;
-        case 't': number(readBufferSize); break;
+        case 'l':
+            number(logSize);
+            // The log keeps logSize x 1024 blocks, counted in an int.
+            logSize = qMin(logSize, std::numeric_limits<int>::max() / 1024);
+            break;
+        case 't':
+            number(readBufferSize);
+            readBufferSize = qMax(readBufferSize, 0); // 0: unlimited; a negative size never reads
+            break;
         case 'r': number(readRequestSize); break;
         case 's': number(sleepTime); break;
         default: usage = true; break;

@@ -40,6 +40,9 @@ public:
     // Reply wait (100 ms slices) and retries for the RBCP workers this tab creates from now on;
     // zero keeps the client's own defaults.
     void setRbcpTiming(int waitSlices, int retries);
+    // While the main window downloads on the lent worker (its runs and the wait between them),
+    // Read and Write do nothing.
+    void setDownloadRunning(bool running) { downloadRunning = running; }
 
 signals:
     void connectTcp(QString addr, quint16 port);
@@ -69,4 +72,5 @@ private:
     bool offerConnect = true;
     int rbcpWaitSlices = 0;
     int rbcpRetries = 0;
+    bool downloadRunning = false;
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the README's pictures of the window: the real window, offscreen, against tarnix-sim.
-# scripts/screenshot.sh [interactive picture] [settings picture]
+# Makes the README's pictures: the real window and the program editor, offscreen, against tarnix-sim.
+# scripts/screenshot.sh [interactive picture] [settings picture] [editor picture] [program tab picture]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -8,8 +8,10 @@ scripts/setup.sh
 scripts/build.sh "$ROOT/build"
 source scripts/simctl.sh
 trap stop_sim EXIT
-start_sim "$ROOT/build/sim/tarnix-sim" 0 0 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
+start_sim "$ROOT/build/sim/tarnix-sim" 0 0 --irq 3:5:1000 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$ROOT/build/app/tarnix2-demo" --tcp-port "$SIM_TCP_PORT" --udp-port "$SIM_UDP_PORT" \
-    --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
-echo "saved ${1:-docs/window.png} and ${2:-docs/settings.png}"
+    --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" \
+    --editor-screenshot "${3:-docs/editor.png}" --programs-screenshot "${4:-docs/programs.png}" \
+    >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
+echo "saved ${1:-docs/window.png}, ${2:-docs/settings.png}, ${3:-docs/editor.png} and ${4:-docs/programs.png}"

@@ -2,9 +2,10 @@
 # sets SIM_PID, SIM_TCP_PORT and SIM_UDP_PORT from the line it prints when it listens.
 start_sim() {
     local sim="$1" tcp="$2" udp="$3"
+    shift 3 # the rest goes to tarnix-sim as it is
     local out
     out="$(mktemp)"
-    "$sim" --address 127.0.0.1 --tcp-port "$tcp" --udp-port "$udp" >"$out" 2>"$out.err" &
+    "$sim" --address 127.0.0.1 --tcp-port "$tcp" --udp-port "$udp" "$@" >"$out" 2>"$out.err" &
     SIM_PID=$!
     for _ in $(seq 1 100); do
         if grep -q '^tarnix-sim listening:' "$out"; then

@@ -1,20 +1,18 @@
-#include "mainwindow.h"
-#include "testpacket.h"
 #include "cmdargs.h"
 #include "filedialoganswerer.h"
+#include "mainwindow.h"
 #include "modalanswerer.h"
-#include "packet.h"
+#include "namedchild.h"
 #include "scriptedpeer.h"
 #include "tcpthread.h"
+#include "testpacket.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -22,180 +20,22 @@
 
 namespace {
 
+const QString Sep(63, QLatin1Char('-'));
 
-
-
-} // namespace
-
-class TestMainWindow : public QObject
+// The log text of report k of a numbered run (its data bytes are k).
+QString report(int k)
 {
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanup();
-    void shell();
-    void interactivePageCannotBeSelected();
-    void versionFile_data();
-    void versionFile();
-    void closeConfirmation();
-    void logLimitFromCommandLine();
-    void stateTable();
-    void refusedConnectionState();
-    void crcErrorWhileConnected();
-    void twoQuickConnects();
-    void reportsReachTheLog();
-    void logCompleteWhenDisconnected();
-    void saveLog();
-    void saveLogMissingDirectory();
-    void programIdBookkeeping();
-
-private:
-    QString versionPath;
-};
-
-void TestMainWindow::initTestCase()
-{
-    versionPath = QCoreApplication::applicationDirPath() + QStringLiteral("/version.txt");
-    QFile::remove(versionPath);
+    return Sep + QStringLiteral("\nAddress : 0x00002000\nLength : 1\nPriority Level : 0 (Polling)\nFlow ID : 0\n"
+                                "Mode : 0x0a00(Read D32)\nID : 0x05\n") +
+           Sep + QStringLiteral("\n[0x00002000]:00 00 00 %1 \n").arg(k, 2, 10, QLatin1Char('0')) + Sep +
+           QLatin1Char('\n');
 }
 
-void TestMainWindow::cleanup()
+QByteArray reportPacket(int k)
 {
-    QFile::remove(versionPath);
+    return packet(0x2000, 0x10000004, 0x0A00, 5, QByteArray(3, '\0') + char(k));
 }
 
-void TestMainWindow::shell()
-{
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
-    QCOMPARE(w.windowTitle(), QStringLiteral("Tarnix2 Utility"));
-    QCOMPARE(w.maximumSize(), QSize(577, 591));
-    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("labelVersion"))->text(), QStringLiteral("Version 2.0.α"));
-    QVERIFY(w.findChild<QLabel *>(QStringLiteral("label_5"))->text().contains(QStringLiteral("Tarnix2 Utility")));
-    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-    QCOMPARE(tabs->count(), 4);
-    const QStringList titles{QStringLiteral("&General"), QStringLiteral("&Program"), QStringLiteral("Received &Log"),
-                             QStringLiteral("&Interactive Mode")};
-    const QStringList names{QStringLiteral("tab_4"), QStringLiteral("tab"), QStringLiteral("tab_3"),
-                            QStringLiteral("tab_2")};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(tabs->tabText(i), titles.at(i));
-        QCOMPARE(tabs->widget(i)->objectName(), names.at(i));
-    }
-    QCOMPARE(tabs->currentIndex(), 0);
-    QVERIFY(tabs->isTabEnabled(0) && tabs->isTabEnabled(1) && tabs->isTabEnabled(2));
-    QVERIFY(!tabs->isTabEnabled(3));
-    for (const char *name : {"download", "edit", "del"})
-        QVERIFY(!w.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
-    QVERIFY(!w.findChild<QPushButton *>(QStringLiteral("clear"))->autoDefault());
-    QVERIFY(w.statusBar()->currentMessage().isEmpty());
-    auto *log = w.findChild<QPlainTextEdit *>(QStringLiteral("log"));
-    QVERIFY(log->isReadOnly());
-    QCOMPARE(log->maximumBlockCount(), 512 * 1024);
-    QCOMPARE(w.tcpReadBufferKB(), 8);
-    QCOMPARE(log->font().pointSize(), 9);
-    QVERIFY(!w.isModified());
-    QCOMPARE(w.addressMode(), 1);
-    unsigned char lo = 0, hi = 0;
-    QVERIFY(!w.checkInteractiveID(128, &lo, &hi));
-    QCOMPARE(int(lo), 128);
-    QCOMPARE(int(hi), 255);
-    QVERIFY(w.checkInteractiveID(127, nullptr, nullptr));
-}
-
-void TestMainWindow::interactivePageCannotBeSelected()
-{
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-    QTabBar *bar = tabs->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(3).center());
-    QCOMPARE(tabs->currentIndex(), 0);
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
-    QCOMPARE(tabs->currentIndex(), 2);
-}
-
-void TestMainWindow::versionFile_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("label");
-    QTest::newRow("first line skipped, every v replaced") << QByteArray("x1\nversion 3\n")
-                                                            << QStringLiteral("Versionersion 3");
-    QTest::newRow("no line begins with v") << QByteArray("abc\nVersion 9\n 1.0\n") << QStringLiteral("Version 2.0.α");
-    QTest::newRow("empty file") << QByteArray() << QStringLiteral("Version 2.0.α");
-    QTest::newRow("first v line wins, CRLF") << QByteArray("v2.1 rev\r\nv3\r\n") << QStringLiteral("Version2.1 reVersion");
-    QTest::newRow("binary junk") << QByteArray("\xff\xfe\x00v\x01", 5) << QStringLiteral("Version 2.0.α");
-}
-
-void TestMainWindow::versionFile()
-{
-    QFETCH(QByteArray, content);
-    {
-        QFile f(versionPath);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
-    QTEST(w.findChild<QLabel *>(QStringLiteral("labelVersion"))->text(), "label");
-}
-
-void TestMainWindow::closeConfirmation()
-{
-    Args a({"tarnix2-utility"});
-    {
-        MainWindow w(a.argc(), a.argv.data());
-        w.show();
-        ModalAnswerer never(QMessageBox::Cancel, 300);
-        QVERIFY(w.close());
-        QTest::qWait(50);
-        QVERIFY(!never.seen());
-    }
-    MainWindow w(a.argc(), a.argv.data());
-    w.show();
-    w.setModified(true);
-    {
-        ModalAnswerer cancel(QMessageBox::Cancel);
-        QVERIFY(!w.close());
-        QVERIFY(cancel.seen());
-        QCOMPARE(cancel.title(), QString());
-        QCOMPARE(cancel.text(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"));
-        QCOMPARE(cancel.buttons(), QMessageBox::Discard | QMessageBox::Cancel);
-        QCOMPARE(cancel.defaultButton(), QMessageBox::Cancel);
-        QCOMPARE(cancel.icon(), QMessageBox::Warning);
-        QVERIFY(w.isVisible());
-    }
-    ModalAnswerer discard(QMessageBox::Discard);
-    QVERIFY(w.close());
-    QVERIFY(discard.seen());
-    QVERIFY(!w.isVisible());
-}
-
-void TestMainWindow::logLimitFromCommandLine()
-{
-    {
-        Args a({"tarnix2-utility", "-l", "2", "-s", "10", "-t", "0"});
-        MainWindow w(a.argc(), a.argv.data());
-        QCOMPARE(w.maxLogBlocks(), 2048);
-        QCOMPARE(w.findChild<QPlainTextEdit *>(QStringLiteral("log"))->maximumBlockCount(), 2048);
-        QCOMPARE(w.tcpReadBufferKB(), 0);
-    }
-    Args a({"tarnix2-utility", "-l", "1"});
-    MainWindow w(a.argc(), a.argv.data());
-    auto *log = w.findChild<QPlainTextEdit *>(QStringLiteral("log"));
-    for (int i = 0; i < 1500; ++i) {
-        QString line = QStringLiteral("line %1").arg(i);
-        w.appendLog(&line);
-        QVERIFY(line.isEmpty()); // handed back to the thread's pool
-    }
-    QCOMPARE(log->blockCount(), 1024);
-    QVERIFY(log->toPlainText().startsWith(QStringLiteral("line 476\n")));
-    QVERIFY(log->toPlainText().endsWith(QStringLiteral("line 1499")));
-}
-
-namespace {
 struct Window
 {
     Args args;
@@ -203,79 +43,97 @@ struct Window
     QTabWidget *tabs;
     QPushButton *connectButton;
     QPlainTextEdit *log;
-    explicit Window(quint16 port, const QList<QByteArray> &more = {})
-        : args(QList<QByteArray>{"tarnix2-utility", "-a", "127.0.0.1", "-s", "0"} + more), w(args.argc(), args.argv.data())
+    explicit Window(quint16 port = 0, const QList<QByteArray> &more = {})
+        : args(QList<QByteArray>{"tarnix2-utility", "-a", "127.0.0.1", "-s", "0"} + more),
+          w(args.argc(), args.argv.data()), tabs(child<QTabWidget>(w, "tabWidget")),
+          connectButton(child<QPushButton>(w, "connect")), log(child<QPlainTextEdit>(w, "log"))
     {
-        tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-        connectButton = w.findChild<QPushButton *>(QStringLiteral("connect"));
-        log = w.findChild<QPlainTextEdit *>(QStringLiteral("log"));
-        w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(QString::number(port));
+        child<QLineEdit>(w, "tcp")->setText(QString::number(port));
     }
     QString status() const { return w.statusBar()->currentMessage(); }
     QColor base() const { return log->palette().color(QPalette::Base); }
+    bool isConnected() const { return status() == QLatin1String("connected") && tabs->isTabEnabled(3); }
 };
+
+quint16 portWithoutListener()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
 } // namespace
 
-void TestMainWindow::stateTable()
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { QFile::remove(versionPath()); }
+    void versionFile_data();
+    void versionFile();
+    void closeConfirmation();
+    void connectionStates();
+    void refusedConnection();
+    void reportsReachTheLog_data();
+    void reportsReachTheLog();
+    void saveLog_data();
+    void saveLog();
+    void programIdBookkeeping();
+
+private:
+    static QString versionPath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/version.txt"); }
+};
+
+void TestMainWindow::versionFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("no file") << QByteArray() << QStringLiteral("Version 2.0.α");
+    QTest::newRow("first v line, every v replaced") << QByteArray("x1\nv2.1 rev\r\nv3\n")
+                                                    << QStringLiteral("Version2.1 reVersion");
+    QTest::newRow("no line begins with v") << QByteArray("abc\nVersion 9\n") << QStringLiteral("Version 2.0.α");
+}
+
+void TestMainWindow::versionFile()
+{
+    QFETCH(QByteArray, content);
+    QFile f(versionPath());
+    QVERIFY(content.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
+    f.close();
+    Window win;
+    QTEST(child<QLabel>(win.w, "labelVersion")->text(), "label");
+}
+
+void TestMainWindow::closeConfirmation()
+{
+    Window win;
+    win.w.show();
+    win.w.setModified(true);
+    ModalAnswerer cancel(QMessageBox::Cancel);
+    QVERIFY(!win.w.close());
+    QCOMPARE(cancel.text(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"));
+    QCOMPARE(cancel.buttons(), QMessageBox::Discard | QMessageBox::Cancel);
+    QCOMPARE(cancel.defaultButton(), QMessageBox::Cancel);
+    ModalAnswerer discard(QMessageBox::Discard);
+    QVERIFY(win.w.close());
+    QVERIFY(discard.seen() && !win.w.isVisible());
+}
+
+void TestMainWindow::connectionStates()
 {
     ScriptedPeer peer;
     Window win(peer.port());
-    const QColor initial = win.base();
-    QCOMPARE(win.connectButton->text(), QStringLiteral("TCP\n&Connect"));
+    const QColor idle = win.base();
 
     win.connectButton->click();
     QCOMPARE(win.status(), QStringLiteral("Connecting..."));
     QVERIFY(!win.connectButton->isEnabled());
-    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
-    QVERIFY(win.tabs->isTabEnabled(3));
+    QTRY_VERIFY(win.isConnected());
     QCOMPARE(win.base(), QColor(Qt::white));
+    QVERIFY(win.connectButton->isEnabled());
     QCOMPARE(win.connectButton->text(), QStringLiteral("Tcp\n&Disconnect"));
-    QVERIFY(win.connectButton->isEnabled());
-    QVERIFY(win.w.tcpThread());
 
-    win.connectButton->click();
-    QVERIFY(!win.w.tcpThread());
-    QTRY_COMPARE(win.status(), QStringLiteral("disconnected"));
-    QVERIFY(!win.tabs->isTabEnabled(3));
-    QCOMPARE(win.base(), initial);
-    QCOMPARE(win.connectButton->text(), QStringLiteral("Tcp\n&Connect"));
-    QVERIFY(win.connectButton->isEnabled());
-
-    // And once more: a new thread for a new connection.
-    win.connectButton->click();
-    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
-    QTRY_COMPARE(peer.connections(), 2);
-}
-
-void TestMainWindow::refusedConnectionState()
-{
-    quint16 port;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
-    Window win(port);
-    const QColor initial = win.base();
-    ModalAnswerer box;
-    win.connectButton->click();
-    QVERIFY(box.wait());
-    QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
-    QVERIFY(box.text().contains(QStringLiteral("refused"), Qt::CaseInsensitive));
-    QCOMPARE(box.buttons(), QMessageBox::Ok);
-    QTRY_VERIFY(win.connectButton->isEnabled());
-    QVERIFY(win.status().isEmpty());
-    QVERIFY(!win.tabs->isTabEnabled(3));
-    QCOMPARE(win.base(), initial);
-    QCOMPARE(win.connectButton->text(), QStringLiteral("TCP\n&Connect"));
-}
-
-void TestMainWindow::crcErrorWhileConnected()
-{
-    ScriptedPeer peer;
-    Window win(peer.port());
-    win.connectButton->click();
-    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
+    // A broken header while connected: the box, then the disconnected state.
     QTRY_VERIFY(peer.hasClient());
     QByteArray bad = packet(0, 0, 0x2000, 5);
     bad[11] = char(bad[11] ^ 0xFF);
@@ -286,122 +144,135 @@ void TestMainWindow::crcErrorWhileConnected()
     QCOMPARE(box.text(), QStringLiteral("CRC error"));
     QTRY_COMPARE(win.status(), QStringLiteral("disconnected"));
     QVERIFY(!win.tabs->isTabEnabled(3));
+    QCOMPARE(win.base(), idle);
     QCOMPARE(win.connectButton->text(), QStringLiteral("Tcp\n&Connect"));
+
+    // Two quick connects: the first thread is gone before the second is made.
+    win.w.connectTcp(QStringLiteral("127.0.0.1"), peer.port());
+    QPointer<QTcpThread> first(win.w.tcpThread());
+    win.w.connectTcp(QStringLiteral("127.0.0.1"), peer.port());
+    QVERIFY(first.isNull() && win.w.tcpThread());
+    QTRY_VERIFY(win.isConnected());
+
+    // The button ends the connection, quietly.
+    ModalAnswerer none(QMessageBox::Ok, 300);
+    win.connectButton->click();
+    QVERIFY(!win.w.tcpThread());
+    QTRY_COMPARE(win.status(), QStringLiteral("disconnected"));
+    QVERIFY(!win.tabs->isTabEnabled(3));
+    QCOMPARE(win.base(), idle);
+    QVERIFY(win.connectButton->isEnabled() && !none.seen());
 }
 
-void TestMainWindow::twoQuickConnects()
+void TestMainWindow::refusedConnection()
 {
-    ScriptedPeer peer;
-    Window win(peer.port());
-    win.w.connectTcp(QStringLiteral("127.0.0.1"), peer.port());
-    QTcpThread *first = win.w.tcpThread();
-    QPointer<QTcpThread> guard(first);
-    win.w.connectTcp(QStringLiteral("127.0.0.1"), peer.port());
-    QVERIFY(guard.isNull()); // the first thread was stopped and destroyed before the second was made
-    QVERIFY(win.w.tcpThread());
-    QTRY_VERIFY(win.w.tcpThread()->isConnected());
-    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
-    QTRY_VERIFY(win.tabs->isTabEnabled(3));
+    Window win(portWithoutListener());
+    ModalAnswerer box;
+    win.connectButton->click();
+    QVERIFY(box.wait());
+    QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+    QVERIFY(box.text().contains(QStringLiteral("refused"), Qt::CaseInsensitive));
+    QTRY_VERIFY(win.connectButton->isEnabled());
+    QVERIFY(win.status().isEmpty()); // failed, not disconnected: no closed() after a failed connect
+    QVERIFY(!win.tabs->isTabEnabled(3));
+}
+
+void TestMainWindow::reportsReachTheLog_data()
+{
+    // Each string the thread hands over becomes a paragraph of its own; one read is one string.
+    QTest::addColumn<QList<QByteArray>>("options");
+    QTest::addColumn<int>("blocks"); // most paragraphs the log keeps
+    QTest::addColumn<bool>("moduleCloses");
+    QTest::addColumn<QString>("log");
+    const QString together = report(0) + report(1) + report(2);
+    const QString apart = report(0) + QLatin1Char('\n') + report(1) + QLatin1Char('\n') + report(2);
+    QTest::newRow("defaults: one read") << QList<QByteArray>{} << 512 * 1024 << false << together;
+    QTest::newRow("-r 16: a read a report") << QList<QByteArray>{"-r", "16"} << 512 * 1024 << false << apart;
+    QTest::newRow("-t below 0 still reads") << QList<QByteArray>{"-t", "-1"} << 512 * 1024 << false << together;
+    QTest::newRow("-l too large for an int") << QList<QByteArray>{"-l", "2097152"} << 2097151 * 1024 << false << together;
+    // -l 0: no limit, and a string a report, all waiting for the window when the module closes.
+    QTest::newRow("-l 0, the module closes") << QList<QByteArray>{"-l", "0"} << 0 << true << apart;
 }
 
 void TestMainWindow::reportsReachTheLog()
 {
+    QFETCH(QList<QByteArray>, options);
+    QFETCH(bool, moduleCloses);
+    QFETCH(QString, log);
     ScriptedPeer peer;
-    Window win(peer.port());
-    win.connectButton->click();
-    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
-    QTRY_VERIFY(peer.hasClient());
-    peer.send(packet(0x1000, 0x50050004, 0x0A00, 5, QByteArray::fromHex("deadbeef")));
-    const QString sep(63, QLatin1Char('-'));
-    QTRY_VERIFY(win.log->toPlainText().contains(QStringLiteral("[0x00001000]:de ad be ef ")));
-    const QString expected = sep + QStringLiteral("\nAddress : 0x00001000\nLength : 1\nPriority Level : 2 (Polling)\n"
-                                                  "Flow ID : 5\nMode : 0x0a00(Read D32)\nID : 0x05\n") +
-                             sep + QStringLiteral("\n[0x00001000]:de ad be ef \n") + sep + QStringLiteral("\n");
-    QCOMPARE(win.log->toPlainText(), expected);
-}
-
-void TestMainWindow::logCompleteWhenDisconnected()
-{
-    // -l 0: every report is a log string of its own, so many wait for the window at once. When
-    // the module closes, the window says "disconnected" only with every report in the log.
-    ScriptedPeer peer;
-    Window win(peer.port(), {"-l", "0"});
-    int reportsAtDisconnect = -1;
+    Window win(peer.port(), options);
+    QTEST(win.w.maxLogBlocks(), "blocks");
+    QTEST(win.log->maximumBlockCount(), "blocks");
+    QString logAtDisconnect;
     QObject::connect(win.w.statusBar(), &QStatusBar::messageChanged, [&](const QString &m) {
         if (m == QLatin1String("disconnected"))
-            reportsAtDisconnect = int(win.log->toPlainText().count(QStringLiteral("ID : 0x05")));
+            logAtDisconnect = win.log->toPlainText();
     });
     win.connectButton->click();
-    QTRY_COMPARE(win.status(), QStringLiteral("connected"));
-    QTRY_VERIFY(peer.hasClient());
-    QByteArray burst;
-    for (int k = 0; k < 40; ++k)
-        burst += packet(0x1000, 0x10000004, 0x0A00, 5, QByteArray(4, char(k)));
-    ModalAnswerer box; // the module's close is reported
-    peer.send(burst);
-    peer.closeClient();
-    QThread::msleep(300); // the window is busy meanwhile
-    QTRY_VERIFY_WITH_TIMEOUT(reportsAtDisconnect >= 0, 10000);
-    QVERIFY(box.seen());
-    QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
-    QCOMPARE(reportsAtDisconnect, 40);
+    QTRY_VERIFY(win.isConnected() && peer.hasClient());
+    ModalAnswerer box(QMessageBox::Ok, moduleCloses ? 10000 : 300);
+    peer.send(reportPacket(0) + reportPacket(1) + reportPacket(2));
+    if (moduleCloses) {
+        peer.closeClient();
+        QThread::msleep(300); // the window is busy meanwhile
+        QVERIFY(box.wait());
+        QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+        QTRY_COMPARE(logAtDisconnect, log);
+    }
+    QTRY_COMPARE(win.log->toPlainText(), log);
+    QCOMPARE(box.seen(), moduleCloses);
+}
+
+void TestMainWindow::saveLog_data()
+{
+    QTest::addColumn<QString>("name"); // in a fresh directory, unless absolute
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("box"); // start of the "File save" text; empty: no box
+    QTest::newRow("empty log, empty file") << QStringLiteral("a.log") << QStringList() << QByteArray() << QString();
+    QTest::newRow("Latin-1, old content replaced")
+        << QStringLiteral("a.log") << QStringList{QStringLiteral("Grüße\n★ 1"), QStringLiteral("end")}
+        << QByteArray("Gr\xfc\xdf" "e\n? 1\nend") << QString();
+    QTest::newRow("missing directory") << QStringLiteral("missing/sub/a.log") << QStringList{QStringLiteral("x")}
+                                       << QByteArray() << QStringLiteral("\": Can't open file for writing\n");
+    QTest::newRow("full disk") << QStringLiteral("/dev/full") << QStringList{QStringLiteral("x")} << QByteArray()
+                               << QStringLiteral("\": Can't write file\n");
 }
 
 void TestMainWindow::saveLog()
 {
+    QFETCH(QString, name);
+    QFETCH(QStringList, log);
+    QFETCH(QString, box);
     QTemporaryDir dir;
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
-    auto *button = w.findChild<QPushButton *>(QStringLiteral("saveLog"));
-
-    const QString empty = dir.filePath(QStringLiteral("empty.log"));
-    answerFileDialog(empty);
-    button->click();
-    QFile e(empty);
-    QVERIFY(e.open(QIODevice::ReadOnly));
-    QCOMPARE(e.readAll(), QByteArray());
-
-    QString text = QStringLiteral("Grüße\n★ 1");
-    w.appendLog(&text);
-    QString more = QStringLiteral("end");
-    w.appendLog(&more);
-    const QString path = dir.filePath(QStringLiteral("report.log"));
-    {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("previous content that is longer than the log");
-    }
+    const QString path = QDir::isAbsolutePath(name) ? name : dir.filePath(name);
+    QFile old(dir.filePath(QStringLiteral("a.log")));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("previous content, longer than the log") > 0);
+    old.close();
+    Window win;
+    for (QString text : log)
+        win.w.appendLog(&text);
     answerFileDialog(path);
-    button->click();
+    ModalAnswerer answer(QMessageBox::Ok, box.isEmpty() ? 300 : 10000);
+    child<QPushButton>(win.w, "saveLog")->click();
+    if (!box.isEmpty()) {
+        QVERIFY(answer.seen());
+        QCOMPARE(answer.title(), QStringLiteral("File save"));
+        QVERIFY2(answer.text().startsWith(QLatin1Char('"') + path + box) && answer.text().endsWith(QLatin1Char('.')) &&
+                     answer.text().size() > path.size() + box.size() + 3,
+                 qPrintable(answer.text()));
+        return;
+    }
+    QVERIFY(!answer.seen());
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("Gr\xfc\xdf" "e\n? 1\nend"));
-
-    // Clear empties the log.
-    w.findChild<QPushButton *>(QStringLiteral("clear"))->click();
-    QVERIFY(w.findChild<QPlainTextEdit *>(QStringLiteral("log"))->toPlainText().isEmpty());
-}
-
-void TestMainWindow::saveLogMissingDirectory()
-{
-    QTemporaryDir dir;
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
-    const QString path = dir.filePath(QStringLiteral("missing/sub/report.log"));
-    answerFileDialog(path);
-    ModalAnswerer box;
-    w.findChild<QPushButton *>(QStringLiteral("saveLog"))->click();
-    QVERIFY(box.wait());
-    QCOMPARE(box.title(), QStringLiteral("File save"));
-    QVERIFY2(box.text().startsWith(QLatin1Char('"') + path + QStringLiteral("\": Can't open file for writing\n")),
-             qPrintable(box.text()));
-    QVERIFY(box.text().endsWith(QLatin1Char('.')));
+    QTEST(f.readAll(), "file");
 }
 
 void TestMainWindow::programIdBookkeeping()
 {
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
+    Window win;
+    MainWindow &w = win.w;
     for (unsigned char id = 0; id < 127; ++id)
         QVERIFY(w.setID(id, true));
     unsigned char id = 0;

@@ -1,17 +1,27 @@
 #include "packet.h"
 
 #include "modeword.h"
-#include "tcpthread.h"
 
 #include <QtEndian>
 
 namespace KelvoPacket {
 
+quint8 crcStep(quint8 crc, quint8 byte)
+{
+    for (int bit = 7; bit >= 0; --bit) {
+        const bool f = (((byte >> bit) ^ (crc >> 7)) & 1) != 0;
+        crc = quint8(crc << 1);
+        if (f)
+            crc ^= 0x07;
+    }
+    return crc;
+}
+
 quint8 headerCrc(const uchar *bytes)
 {
     quint8 crc = CrcInit;
     for (int i = 0; i < HeaderSize - 1; ++i)
-        crc = QTcpThread::crcCal(crc, bytes[i]);
+        crc = crcStep(crc, bytes[i]);
     return crc;
 }
 
@@ -51,7 +61,7 @@ struct CrcTable
     {
         // For this CRC one byte step is a function of (crc ^ byte) alone.
         for (int i = 0; i < 256; ++i)
-            t[i] = QTcpThread::crcCal(0, quint8(i));
+            t[i] = crcStep(0, quint8(i));
     }
 };
 const CrcTable &crcTable()
@@ -83,3 +93,25 @@ Frame frameAt(const char *p, qsizetype avail, kelvo_vme_master_header &header, i
 }
 
 } // namespace KelvoPacket
+
+void PacketStream::append(const QByteArray &bytes)
+{
+    if (taken) {
+        buffer.remove(0, taken);
+        taken = 0;
+    }
+    buffer.append(bytes);
+}
+
+KelvoPacket::Frame PacketStream::peek(kelvo_vme_master_header &header, const char *&data, int &dataSize) const
+{
+    const char *p = buffer.constData() + taken;
+    data = p + KelvoPacket::HeaderSize;
+    return KelvoPacket::frameAt(p, pending(), header, dataSize);
+}
+
+void PacketStream::clear()
+{
+    buffer.clear();
+    taken = 0;
+}

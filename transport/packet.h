@@ -20,7 +20,10 @@ namespace KelvoPacket {
 constexpr int HeaderSize = 12;
 constexpr quint8 CrcInit = 0xFF;
 
-// CRC-8 (x^8 + x^2 + x + 1, MSB first, initial 0xFF, no final XOR) of the first 11 bytes.
+// One step of the header CRC-8 (x^8 + x^2 + x + 1, MSB first): folds byte into crc.
+quint8 crcStep(quint8 crc, quint8 byte);
+
+// CRC-8 (initial 0xFF, no final XOR) of the first 11 bytes.
 quint8 headerCrc(const uchar *bytes);
 
 // Appends the 12 header bytes to out; the CRC is computed and stored into header.crc.
@@ -49,3 +52,25 @@ enum class Frame { Complete, Incomplete, CrcError };
 Frame frameAt(const char *p, qsizetype avail, kelvo_vme_master_header &header, int &dataSize);
 
 } // namespace KelvoPacket
+
+// The module's byte stream cut into packets: reads are appended as they come, packets are
+// looked at and then taken one by one, and an unfinished packet waits for the next read.
+// Taken bytes are never looked at again, whatever ends a pass.
+class PacketStream
+{
+public:
+    // Adds the bytes of a read (the bytes of taken packets are dropped first).
+    void append(const QByteArray &bytes);
+    // The packet after those taken; header, data and dataSize are set when it is Complete.
+    // A CrcError stays where it is: nothing after a broken header can be framed.
+    KelvoPacket::Frame peek(kelvo_vme_master_header &header, const char *&data, int &dataSize) const;
+    // Steps past the complete packet that peek() returned.
+    void take(int dataSize) { taken += KelvoPacket::HeaderSize + dataSize; }
+    // Bytes received and not yet taken.
+    qsizetype pending() const { return buffer.size() - taken; }
+    void clear();
+
+private:
+    QByteArray buffer;
+    qsizetype taken = 0;
+};

@@ -63,13 +63,7 @@ QTcpThread::~QTcpThread()
 
 quint8 QTcpThread::crcCal(quint8 crc, quint8 byte)
 {
-    for (int bit = 7; bit >= 0; --bit) {
-        const bool f = (((byte >> bit) ^ (crc >> 7)) & 1) != 0;
-        crc = quint8(crc << 1);
-        if (f)
-            crc ^= 0x07;
-    }
-    return crc;
+    return KelvoPacket::crcStep(crc, byte);
 }
 
 void QTcpThread::setParam(quint8 idLow_, quint8 idHigh_, int logThreshold_, int readBufferKB_, int readMax_,
@@ -78,7 +72,7 @@ void QTcpThread::setParam(quint8 idLow_, quint8 idHigh_, int logThreshold_, int 
     idLow = idLow_;
     idHigh = idHigh_;
     logThreshold = logThreshold_;
-    readBufferKB = readBufferKB_;
+    readBufferKB = qMax(readBufferKB_, 0); // 0: no limit; below it the socket would never read
     readMax = readMax_;
     sleepMs = sleepMs_ > 0 ? static_cast<unsigned long>(sleepMs_) : 0;
 }
@@ -135,27 +129,18 @@ void QTcpThread::onError(QAbstractSocket::SocketError err)
         if (!errorText.isEmpty())
             return; // only the first error of a run is reported
     }
-    switch (err) {
-    case QAbstractSocket::RemoteHostClosedError:
-        remoteClosed = true;
-        errorString();
-        emit relayError();
-        abort();
-        break;
-    case QAbstractSocket::SocketTimeoutError:
-        // The short read waits time out all the time while connected.
-        if (connectedFlag.loadAcquire() || stopRequested.loadAcquire())
-            return;
-        errorString();
-        emit relayError();
-        abort();
-        break;
-    default:
-        errorString();
-        if (!stopRequested.loadAcquire())
-            emit relayError();
-        break;
-    }
+    // The short read waits time out all the time while the socket is up. The same code comes
+    // with a keep-alive or retransmission time-out, but then the socket is no longer connected.
+    if (err == QAbstractSocket::SocketTimeoutError && socket && socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    errorString();
+    if (stopRequested.loadAcquire())
+        return; // a stop that the user asked for is not an error
+    // Ended from outside, not by a broken header: what arrived before the end is still parsed.
+    if (connectedFlag.loadAcquire() && errorCode != 2)
+        connectionLost = true;
+    emit relayError();
+    abort();
 }
 
 void QTcpThread::run()
@@ -169,7 +154,7 @@ void QTcpThread::run()
     }
     stopRequested.storeRelease(userStop.loadAcquire());
     connectedFlag.storeRelease(0);
-    remoteClosed = false;
+    connectionLost = false;
     draining = false;
 
     socket = new QTcpSocket;
@@ -226,8 +211,8 @@ void QTcpThread::run()
         }
     }
 
-    // The module may close right after its last reports: parse what it sent before closing.
-    if (remoteClosed && !userStop.loadAcquire())
+    // The module may close right after its last reports: parse what it sent before the end.
+    if (connectionLost && !userStop.loadAcquire())
         drainAfterRemoteClose();
 
     socket->close();
@@ -275,6 +260,11 @@ bool QTcpThread::recv()
     // Bytes already buffered by the socket are parsed at once instead of after another wait.
     if (socket->bytesAvailable() == 0)
         socket->waitForReadyRead(ReadWaitMs);
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        // Closed, reset or timed out, reported or not: every later wait would return at once.
+        onError(socket->error());
+        return false;
+    }
     if (stopRequested.loadAcquire())
         return false;
     if (!sendCmd())
@@ -286,7 +276,8 @@ bool QTcpThread::recv()
 void QTcpThread::drainAfterRemoteClose()
 {
     draining = true;
-    rxBuffer.append(socket->readAll());
+    if (socket->isReadable())
+        rxBuffer.append(socket->readAll());
     dumpLog();
     draining = false;
 }
@@ -342,43 +333,46 @@ void QTcpThread::handOverLog(QString *s)
 
 bool QTcpThread::dumpLog()
 {
-    if (rxBuffer.size() < KelvoPacket::HeaderSize)
+    if (rxBuffer.pending() < KelvoPacket::HeaderSize)
         return true;
     QString *current = getBuffer();
     if (!current)
         return false;
 
-    const char *base = rxBuffer.constData();
-    qsizetype offset = 0;
-    qsizetype remaining = rxBuffer.size();
+    // A packet is taken only once it is delivered: whatever ends this pass (a stop, a broken
+    // header, the module's close), the packets before that point reach the window once, and
+    // the rest stays for the drain after a close.
+    bool ok = true;
     for (;;) {
         if (!draining && (stopRequested.loadAcquire() || !sendCmd())) {
-            current->clear();
-            return false;
+            ok = false;
+            break;
         }
         kelvo_vme_master_header header;
+        const char *data = nullptr;
         int dataSize = 0;
-        const KelvoPacket::Frame frame = KelvoPacket::frameAt(base + offset, remaining, header, dataSize);
+        const KelvoPacket::Frame frame = rxBuffer.peek(header, data, dataSize);
         if (frame == KelvoPacket::Frame::CrcError) {
             errorCode = 2;
-            current->clear();
-            return false;
+            ok = false;
+            break;
         }
         if (frame == KelvoPacket::Frame::Incomplete)
             break;
 
-        const char *data = base + offset + KelvoPacket::HeaderSize;
         if (idLow <= header.id && header.id <= idHigh) {
             if (!checkBuf()) {
-                current->clear();
-                return false;
+                ok = false;
+                break;
             }
             mailbox = QByteArray(data, dataSize);
+            rxBuffer.take(dataSize);
             mailboxLent.storeRelease(1);
             emit relayResponse(header.id, header.mode);
             sleepThread(sleepMs);
         } else {
             ReportText::appendReport(header, data, dataSize, *current);
+            rxBuffer.take(dataSize);
             if (current->size() > logThreshold) {
                 handOverLog(current);
                 sleepThread(sleepMs);
@@ -387,20 +381,12 @@ bool QTcpThread::dumpLog()
                     return false;
             }
         }
-        offset += KelvoPacket::HeaderSize + dataSize;
-        remaining -= KelvoPacket::HeaderSize + dataSize;
-        if (remaining < KelvoPacket::HeaderSize)
-            break;
     }
 
-    if (remaining == 0)
-        rxBuffer.clear();
-    else
-        rxBuffer.remove(0, offset);
     if (!current->isEmpty())
         handOverLog(current);
     sleepThread(sleepMs);
-    return true;
+    return ok;
 }
 
 void QTcpThread::dumpVmeHeader(const kelvo_vme_master_header &header, QString &out)

@@ -31,6 +31,11 @@ class QTcpSocket;
 // once (a fast module, -s 0), the rest wait in arrival order for a zero timer, so that the window
 // repaints and takes input between two appends. Before the window learns of an error, whatever
 // is still waiting is appended (flushLog).
+//
+// The connection ends on the first socket error or as soon as the socket is no longer
+// connected (a close, a reset, a keep-alive or retransmission time-out), except for the
+// time-out of a short read wait on a live socket. Whatever the module sent before the end is
+// still parsed and delivered, each packet once.
 class QTcpThread : public QThread
 {
     Q_OBJECT
@@ -80,6 +85,10 @@ protected:
     virtual bool checkBuf();
     virtual QString *getBuffer();
 
+    // Created and destroyed by run() on the worker thread; null outside a connection. A subclass
+    // may act on it from the worker's virtual steps (sendCmd, recv).
+    QTcpSocket *socket = nullptr;
+
 private slots:
     void deliverResponse(quint8 id, quint16 mode);
     void deliverLog(int index);
@@ -91,7 +100,7 @@ private:
     void flushLog();
     void handOverLog(QString *s);
     int poolIndex(const QString *s) const;
-    // Parses what is left in the socket after the module closed the connection.
+    // Parses what is left in the socket after the connection ended from outside.
     void drainAfterRemoteClose();
     // Whether a wait for the window may go on: not while a stop is asked for (or, while
     // draining after a remote close, not once the window asked to stop).
@@ -100,9 +109,8 @@ private:
     QObject *owner;
     QString host;
     quint16 port;
-    QTcpSocket *socket = nullptr;
     QByteArray mailbox;
-    QByteArray rxBuffer;
+    PacketStream rxBuffer;
     QString errorText;
     int errorCode = 0;
     QAtomicInt stopRequested{0};
@@ -125,6 +133,5 @@ private:
     QAtomicInt mailboxLent{0};
     QAtomicInt poolLent[PoolSize];
     QMutex errorMutex;
-    bool errorSignalled = false;
-    bool remoteClosed = false;
+    bool connectionLost = false;
 };

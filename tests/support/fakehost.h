@@ -2,8 +2,10 @@
 
 #include "programhost.h"
 
-// Stands in for the main window where a tab needs the default modes and the interactive ID
-// range: programs own no IDs, the range is low..high.
+#include <QSet>
+
+// Stands in for the main window: the default modes, the interactive ID range low..high, the
+// IDs marked used, the vectors served and the program numbers that exist.
 class FakeHost : public ProgramHost
 {
 public:
@@ -12,11 +14,17 @@ public:
     unsigned char low = 128;
     unsigned char high = 255;
     int address;
+    int access = 0, data = 0, rw = 0;
+    QSet<unsigned char> used;
+    QSet<unsigned char> vectors;
+    QSet<int> numbers;           // programs of number 0, below 0 or 257 that exist
+    bool polling = false;
+    unsigned char next = 0;
 
     int addressMode() override { return address; }
-    int accessMode() override { return 0; }
-    int dataMode() override { return 0; }
-    int readWrite() override { return 0; }
+    int accessMode() override { return access; }
+    int dataMode() override { return data; }
+    int readWrite() override { return rw; }
     bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override
     {
         if (min)
@@ -25,10 +33,22 @@ public:
             *max = high;
         return id < low || id > high;
     }
-    bool checkID(unsigned char) override { return false; }
-    bool getFreeID(unsigned char &) override { return false; }
-    bool setID(unsigned char, bool) override { return false; }
-    bool checkVectorID(int) override { return false; }
-    bool pollingPresent() override { return false; }
-    void setPollingPresent(bool) override {}
+    bool checkID(unsigned char id) override { return checkInteractiveID(id, nullptr, nullptr) && !used.contains(id); }
+    bool getFreeID(unsigned char &id) override
+    {
+        for (int n = 0; n < 256; ++n, ++next) {
+            if (checkID(next)) {
+                id = next++;
+                return true;
+            }
+        }
+        return false;
+    }
+    bool setID(unsigned char id, bool on) override { return on ? (used.insert(id), true) : used.remove(id); }
+    bool checkVectorID(int number) override
+    {
+        return number >= 1 && number <= 256 ? vectors.contains(quint8(number - 1)) : numbers.contains(number);
+    }
+    bool pollingPresent() override { return polling; }
+    void setPollingPresent(bool present) override { polling = present; }
 };

@@ -1,0 +1,45 @@
+#pragma once
+// Programs for the program table's tests, written as short texts.
+
+#include "programbook.h"
+#include "programhost.h"
+#include "vmeprogram.h"
+
+#include <QList>
+#include <QStringList>
+
+inline QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
+
+// Programs from "number:reads[:writeBytes[:data hex[:a]]]" items, in table order: A24 D8 reads of
+// one byte at 0, then one D8 write of writeBytes bytes 0xAA, then with "a" the interrupt
+// acknowledge. IDs count up from 1 and are marked used; a polling program has level 2.
+inline QList<VmeProgram *> programs(const QString &text, ProgramHost &host)
+{
+    QList<VmeProgram *> list;
+    quint8 id = 1;
+    for (const QString &item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QStringList f = item.split(QLatin1Char(':'));
+        auto *p = new VmeProgram;
+        p->number = f.at(0).toInt();
+        p->level = p->number < 0 ? -p->number : 2;
+        const int reads = f.value(1).toInt(), write = f.value(2).toInt();
+        const int count = reads + (write > 0) + (f.value(4) == QLatin1String("a"));
+        for (int i = 0; i < count; ++i) {
+            auto *ins = new VmeInstruction;
+            ins->addressMode = 1;
+            ins->read = i != reads || write == 0;
+            ins->length = ins->read ? 1 : write;
+            ins->data = ins->read ? QByteArray() : QByteArray(write, char(0xAA));
+            if (i == count - 1 && f.value(4) == QLatin1String("a")) {
+                ins->getMode(VmeModeWord::IntrMode);
+                ins->address = quint32(2 * p->level);
+            }
+            ins->id = id;
+            host.setID(id++, true);
+            p->instructions.append(ins);
+        }
+        p->data = QByteArray::fromHex(f.value(3).toLatin1());
+        list.insert(ProgramBook::insertPosition(list, p), p);
+    }
+    return list;
+}
