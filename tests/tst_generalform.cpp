@@ -1,24 +1,261 @@
-// The General tab without a module: the command line, the connect button's checks, the ID
-// range and the defaults from a program file.
+// The General tab: settings read and written against the software module (refusals, the lock
+// while a job runs, the settings shown, worker reuse and replacement, new settings in the module's
+// EEPROM, the error path, the main window's answers: Download, tabs, error box); the command line,
+// Connect's checks, the ID range and the defaults from a program file.
 #include "generalform.h"
 #include "cmdargs.h"
+#include "mainwindow.h"
 #include "modalanswerer.h"
 #include "namedchild.h"
+#include "simprobe.h"
+#include "tarnixsim.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryFile>
+#include <QTextEdit>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
+
+namespace {
+
+QString infoText(const QString &settings)
+{
+    const QString rule = QString(45, QLatin1Char('-')) + QLatin1Char('\n');
+    return QStringLiteral("--------- Kelvo(EEPROM) Information ---------\n") + settings + rule +
+           QStringLiteral("FPGA Version : 01020AFF\n") + rule;
+}
+
+// Read, Write and Connect enabled.
+QString buttons(GeneralForm &f)
+{
+    QString out;
+    for (const char *name : {"read", "write", "connect"})
+        out += QLatin1Char(child<QPushButton>(f, name)->isEnabled() ? '1' : '0');
+    return out;
+}
+
+QString shown(GeneralForm &f)
+{
+    return child<QTextEdit>(f, "textEdit")->toPlainText();
+}
+
+void type(GeneralForm &f, const char *field, const QString &text)
+{
+    child<QLineEdit>(f, field)->setText(text);
+}
+
+} // namespace
 
 class TestGeneralForm : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<TarnixSimThread> module;
+    TarnixSim *sim() { return module->sim(); }
+
+    static std::unique_ptr<TarnixSimThread> startModule()
+    {
+        auto m = std::make_unique<TarnixSimThread>();
+        return m->startSim(SimProbe::ephemeral()) ? std::move(m) : nullptr;
+    }
+
+    // A form aimed at the module; short RBCP waits so the failure paths stay quick.
+    void aim(GeneralForm &f)
+    {
+        type(f, "address", QStringLiteral("127.0.0.1"));
+        type(f, "udp", QString::number(sim()->udpPort()));
+        f.setRbcpTiming(2, 1);
+    }
+
+    // Clicks Read and waits until the job ended one way or the other.
+    static bool readSettings(GeneralForm &f)
+    {
+        child<QPushButton>(f, "read")->click();
+        return QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 20000);
+    }
+
 private slots:
+    void init()
+    {
+        module = startModule();
+        QVERIFY(module);
+    }
+    void cleanup() { module.reset(); }
+
+    // Every refusal with its exact message, leaving the tab as it was and the module untouched.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        const QString udpMsg = QStringLiteral("Invalid UDP Port Number: %1\nThe port has to be a value from 1 to 65535");
+        for (const char *port : {"0", "65536", "udp", ""})
+            QTest::addRow("UDP port '%s'", port) << "udp" << port << udpMsg.arg(QLatin1String(port));
+        for (const char *address : {"localhost", "", "127.1"})
+            QTest::addRow("target '%s'", address) << "address" << address << QStringLiteral("Invalid IP Address: ") + address;
+        for (const char *address : {"0.0.0.0", "::1", "module", "192.168.1016"})
+            QTest::addRow("new address '%s'", address) << "newAddr" << address << address + QStringLiteral(" is an invalid address.");
+        for (const char *port : {"65536", "tcp"})
+            QTest::addRow("new TCP port '%s'", port) << "newTcp" << port << port + QStringLiteral(" is an invalid port number.");
+        for (const char *port : {"-1", ""})
+            QTest::addRow("new UDP port '%s'", port) << "newUdp" << port << port + QStringLiteral(" is an invalid port number.");
+    }
+    void refusals()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        GeneralForm f;
+        aim(f);
+        const bool writing = field.startsWith(QLatin1String("new"));
+        if (writing)
+            QVERIFY(readSettings(f));
+        else
+            child<QTextEdit>(f, "textEdit")->setPlainText(QStringLiteral("earlier settings"));
+        const QString before = shown(f);
+        type(f, field.toLatin1().constData(), text);
+        sim()->clearRbcpRequests();
+        QSignalSpy udp(&f, &GeneralForm::setUdp), tabs(&f, &GeneralForm::setTabEnabled);
+        ModalAnswerer box;
+        child<QPushButton>(f, writing ? "write" : "read")->click();
+        QVERIFY(box.seen());
+        QCOMPARE(box.title(), QString());
+        QTEST(box.text(), "message");
+        QCOMPARE(box.buttons(), QMessageBox::Ok);
+        QCOMPARE(buttons(f), QStringLiteral("111"));
+        QCOMPARE(shown(f), before);
+        QCOMPARE(udp.count() + tabs.count(), 0);
+        QVERIFY(sim()->rbcpRequests().isEmpty());
+    }
+
+    // Read locks the tab while it runs and shows the settings block and the version; the TCP port
+    // shown is not copied into the TCP field. Write puts the new settings through the address read
+    // into the module's EEPROM, keep-alive on and the write protect back on, and shows them read
+    // back. The same target reuses the worker, another replaces it.
+    void readAndWriteSettings()
+    {
+        QVERIFY(sim()->writeRegisters(QRbcp::InfoAddress,
+                                      QByteArray::fromHex("04 5A 001A2B3C4D5E C0A80A10 0018 01020304 1234")));
+        GeneralForm f;
+        aim(f);
+        type(f, "tcp", QStringLiteral("25"));
+        QSignalSpy udp(&f, &GeneralForm::setUdp), tabs(&f, &GeneralForm::setTabEnabled);
+        child<QPushButton>(f, "read")->click();
+        QCOMPARE(buttons(f), QStringLiteral("000"));
+        QCOMPARE(udp.at(0).at(0).value<QUdpThread *>(), nullptr);
+        QCOMPARE(tabs.at(0).at(0).toBool(), false);
+        QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 20000));
+        QCOMPARE(buttons(f), QStringLiteral("111"));
+        QCOMPARE(shown(f), infoText(QStringLiteral("MAC Address : 00:1A:2B:3C:4D:5E\nIP Address : 192.168.10.16\n"
+                                                   "TCP Port : 24\nUDP Port : 4660\nKeep Alive : ON\n")));
+        QCOMPARE(child<QLineEdit>(f, "tcp")->text(), QStringLiteral("25"));
+        QPointer<QUdpThread> first = f.worker();
+        QVERIFY(first);
+        QCOMPARE(udp.last().at(0).value<QUdpThread *>(), f.worker());
+        QCOMPARE(tabs.last().at(0).toBool(), true);
+
+        QVERIFY(sim()->writeRegisters(QRbcp::InfoAddress, QByteArray::fromHex("FB 00 ABCDEF0A0B0C 0A000105 0001 00000000 FFFF")));
+        QVERIFY(readSettings(f));
+        QCOMPARE(shown(f), infoText(QStringLiteral("MAC Address : AB:CD:EF:0A:0B:0C\nIP Address : 10.00.01.05\n"
+                                                   "TCP Port : 1\nUDP Port : 65535\nKeep Alive : OFF\n")));
+
+        type(f, "newAddr", QStringLiteral("192.168.10.20"));
+        type(f, "newTcp", QStringLiteral("24"));
+        type(f, "newUdp", QStringLiteral("4660"));
+        child<QPushButton>(f, "write")->click();
+        QCOMPARE(buttons(f), QStringLiteral("001")); // Write leaves Connect alone
+        QCOMPARE(udp.last().at(0).value<QUdpThread *>(), nullptr);
+        QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 20000));
+        const QByteArray block = sim()->readRegisters(QRbcp::InfoAddress, 20);
+        QCOMPARE(QByteArray(block.left(1) + block.mid(8, 6) + block.mid(18, 2)), QByteArray::fromHex("FF C0A80A140018 1234"));
+        QVERIFY(sim()->writeProtected());
+        QVERIFY(shown(f).contains(QStringLiteral("IP Address : 192.168.10.20\nTCP Port : 24\nUDP Port : 4660\nKeep Alive : ON\n")));
+        QCOMPARE(f.worker(), first.data());
+        QCOMPARE(udp.last().at(0).value<QUdpThread *>(), f.worker());
+
+        const auto other = startModule();
+        QVERIFY(other);
+        type(f, "udp", QString::number(other->sim()->udpPort()));
+        QVERIFY(readSettings(f));
+        QVERIFY(first.isNull());
+        QVERIFY(f.worker());
+        QVERIFY(shown(f).contains(QStringLiteral("UDP Port : %1\n").arg(other->sim()->udpPort())));
+    }
+
+    // While the lent worker runs a job of the window's (a download), Read and Write neither
+    // replace nor restart it: the job would be lost and the tab would wait for an answer forever.
+    void busyWorkerIsLeftAlone()
+    {
+        GeneralForm f;
+        aim(f);
+        QVERIFY(readSettings(f));
+        QUdpThread *worker = f.worker();
+        SimFaults slow;
+        slow.rbcpDelayMs = 300;
+        sim()->setFaults(slow);
+        sim()->clearRbcpRequests();
+        QSignalSpy udp(&f, &GeneralForm::setUdp);
+        worker->setWrite(0x0400, QByteArray("\x11\x22", 2));
+        worker->start();
+        child<QPushButton>(f, "read")->click();
+        child<QPushButton>(f, "write")->click();
+        QCOMPARE(f.worker(), worker);
+        QCOMPARE(udp.count(), 0);
+        QVERIFY(worker->wait(10000));
+        for (const SimRbcpRequest &r : sim()->rbcpRequests()) // the write, perhaps retried; nothing else
+            QVERIFY(r.write && r.address == 0x0400 && r.length == 2);
+        QCOMPARE(sim()->readRegisters(0x0400, 2), QByteArray("\x11\x22", 2));
+        QCOMPARE(buttons(f), QStringLiteral("111"));
+    }
+
+    // In the window: Download and the Program and Log tabs follow the worker. An IPv6 target
+    // passes Read's check; nothing answers there, so the worker's text goes to the "Tarnix Error"
+    // box, the worker is gone, Write is off and the view empty; Write without a worker does nothing.
+    void windowFollowsWorker()
+    {
+        QByteArray name("tarnix2-utility");
+        char *argv[] = {name.data(), nullptr};
+        MainWindow w(1, argv);
+        auto &f = *child<GeneralForm>(w, "tab_4");
+        auto *tabs = child<QTabWidget>(w, "tabWidget");
+        auto *download = child<QPushButton>(w, "download");
+        aim(f);
+        QVERIFY(!download->isEnabled());
+        child<QPushButton>(f, "read")->click();
+        QVERIFY(!tabs->isTabEnabled(1) && !tabs->isTabEnabled(2));
+        QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 20000));
+        QVERIFY(download->isEnabled());
+        QVERIFY(tabs->isTabEnabled(1) && tabs->isTabEnabled(2));
+
+        QUdpSocket silent;
+        QVERIFY(silent.bind(QHostAddress(QHostAddress::LocalHostIPv6), 0));
+        type(f, "address", QStringLiteral("::1"));
+        type(f, "udp", QString::number(silent.localPort()));
+        f.setConnect(false);
+        ModalAnswerer box(QMessageBox::Ok, 20000);
+        child<QPushButton>(f, "read")->click();
+        QVERIFY(!download->isEnabled());
+        QVERIFY(box.wait(20000));
+        QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+        QCOMPARE(box.text(), QStringLiteral("read address: 0xfffffc10\nlength: 20\n\nQRbcp: Socket operation timed out"));
+        QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(f, "read")->isEnabled(); }, 5000));
+        QVERIFY(!f.worker());
+        QCOMPARE(buttons(f), QStringLiteral("101"));
+        QVERIFY(child<QPushButton>(f, "connect")->text().endsWith(QStringLiteral("&Connect")));
+        QCOMPARE(shown(f), QString());
+        QVERIFY(!download->isEnabled());
+        QVERIFY(tabs->isTabEnabled(1) && tabs->isTabEnabled(2));
+        f.on_write_clicked();
+        QVERIFY(tabs->isTabEnabled(1) && !f.worker());
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QList<QByteArray>>("args");
