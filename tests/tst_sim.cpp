@@ -367,32 +367,6 @@ private slots:
         QCOMPARE(sim()->readRegisters(4, 1), hex("7f"));
     }
 
-    void pollingRunsUntilMaskZero()
-    {
-        loadProgram();
-        poke(4, QByteArray::fromHex("01"));
-        Packet p[3];
-        for (Packet &one : p)
-            QVERIFY(next(&one));
-        QCOMPARE(brief(p[0]), QByteArray::fromHex("11 0A00 B0000004 CAFE0001")); // level 5, polling
-        QCOMPARE(p[0].h.address, 0x1000u);
-        QCOMPARE(brief(p[1]), QByteArray::fromHex("12 8500 B0000000"));
-        QCOMPARE(brief(p[2]), brief(p[0]));
-        // One flow ID per run: both reports of a run share it, the next run has the next one.
-        QCOMPARE(flow(p[1]), flow(p[0]));
-        QCOMPARE(flow(p[2]), flow(p[0]) + 1);
-
-        poke(4, QByteArray::fromHex("00"));
-        Packet r;
-        int drained = 0; // what was sent before the mask
-        while (drained < 100 && next(&r, 100))
-            ++drained;
-        QVERIFY(drained < 100);
-        QVERIFY(m_tcp->read(1, 300).isEmpty());
-        // The write landed in VME memory.
-        QVERIFY(m_tcp->exchange(SimProbe::command(0x2000, 2, 0x0500, 0x80), &r.h, &r.data));
-        QCOMPARE(r.data, QByteArray::fromHex("BEEF"));
-    }
     void interruptRunsVectorProgram_data()
     {
         QTest::addColumn<int>("vector");
@@ -465,13 +439,11 @@ private slots:
         QCOMPARE(p.data, QByteArray::fromHex("5A"));
     }
 
-    // The executable on ephemeral ports prints where it listens, answers on both, and starts the
-    // reports asked for on connect.
+    // The executable on ephemeral ports prints where it listens and answers on both channels.
     void listensAndAnswers()
     {
         QProcess process;
-        process.start(QStringLiteral(TARNIX_SIM_EXE), words("--tcp-port 0 --udp-port 0 --version-register 0xCAFEF00D "
-                                                            "--reports 50 --report-id 9 --report-items 2"));
+        process.start(QStringLiteral(TARNIX_SIM_EXE), words("--tcp-port 0 --udp-port 0 --version-register 0xCAFEF00D"));
         QVERIFY(process.waitForReadyRead(10000) && (process.canReadLine() || process.waitForReadyRead(10000)));
         const QRegularExpressionMatch match =
             QRegularExpression(QStringLiteral("^tarnix-sim listening: tcp=127\\.0\\.0\\.1:(\\d+) udp=127\\.0\\.0\\.1:(\\d+)\\n$"))
@@ -482,25 +454,12 @@ private slots:
         QCOMPARE(rbcp.exchange(SimProbe::rbcpRead(1, 0, 4), udp), hex("ffc8 0104 00000000 cafef00d"));
         QCOMPARE(rbcp.exchange(SimProbe::rbcpRead(2, 0xFFFFFF1C, 2), udp).mid(8), QByteArray(1, char(tcp >> 8)) + char(tcp));
 
-        // Reports start on connect; a command is answered between them.
         SimProbe::Tcp channel;
-        QVERIFY(channel.connectTo(tcp));
-        QVERIFY(channel.send(SimProbe::command(0x1000, 4, 0xCA00, 0x80, hex("01020304"))));
-        int reports = 0;
-        bool answered = false;
-        SimWire::Header h;
+        Header h;
         QByteArray data;
-        while ((reports < 50 || !answered) && channel.readPacket(&h, &data)) {
-            if (h.id == 0x80) {
-                QCOMPARE(data, hex("01020304"));
-                answered = true;
-            } else {
-                QCOMPARE(h.id, quint8(9));
-                QCOMPARE(SimWire::readBe32(data.constData()), quint32(reports++));
-            }
-        }
-        QVERIFY(answered);
-        QCOMPARE(reports, 50);
+        QVERIFY(channel.connectTo(tcp));
+        QVERIFY(channel.exchange(SimProbe::command(0x1000, 4, 0xCA00, 0x80, hex("01020304")), &h, &data));
+        QCOMPARE(data, hex("01020304"));
         process.kill();
         process.waitForFinished(SimProbe::WaitMs);
     }
@@ -548,7 +507,7 @@ private slots:
         QCOMPARE(SimOptions::parse(words("tarnix-sim --address ::1 --udp-port 0x1235 --mac 01-02-03-0a-0b-0c "
                                          "--ip 10.0.1.5 --unmapped A16:0x100-0x1ff --unmapped A32:0x8000+0x100 "
                                          "--bus-error 0x10-0x1f --close-after 10 "
-                                         "--report-flow 4095 --report-interrupt --report-no-data"),
+                                         "--reports 50 --report-id 9 --report-flow 4095 --report-interrupt --report-no-data"),
                                    &c, &text),
                  SimOptions::Outcome::Run);
         QCOMPARE(c.address, QHostAddress(QHostAddress::LocalHostIPv6));
@@ -561,7 +520,7 @@ private slots:
         QCOMPARE(c.unmapped[1].range.last, 0x80FFu);
         QCOMPARE(c.faults.rbcpBusErrors.value(0).last, 0x1Fu);
         QCOMPARE(c.faults.tcpCloseAfterPackets, qint64(10));
-        QCOMPARE(c.reports.flowId, quint16(4095));
+        QCOMPARE((QList<int>{int(c.reports.count), c.reports.id, c.reports.flowId}), (QList<int>{50, 9, 4095}));
         QVERIFY(!c.reports.polling && !c.reports.withData);
     }
 };
