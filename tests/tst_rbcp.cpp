@@ -334,9 +334,6 @@ private slots:
         QTest::newRow("empty queue") << 3 << none << 0u << "" << QStringList{"closed:1"} << untouched;
         QTest::newRow("event mask cleared") << 4 << none << 0u << "" << QStringList{"setFlg", "closed:1"}
                                             << hex("00 0000 0000 0000 7f000001");
-        QTest::newRow("new settings: address refused")
-            << 2 << none << 0xFFFFFC18u << "" << QStringList{"error:write address: 0xfffffc18\nlength: 6" + bus, closed0}
-            << untouched;
         for (const char *stop : {"Abort while waiting", "deleted while waiting", "Abort before the run begins"})
             QTest::newRow(stop) << 2 << none << 0u << stop << QStringList{closed0} << untouched;
     }

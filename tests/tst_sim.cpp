@@ -3,7 +3,6 @@
 // datagrams and reply faults; hand-built programs run; the tarnix-sim executable and its options.
 // Plain reads and writes of both channels are exercised through the utility's own tests.
 #include "bytes.h"
-#include "simoptions.h"
 #include "simprobe.h"
 #include "tarnixsim.h"
 
@@ -55,11 +54,6 @@ QByteArray brief(const Packet &p)
 }
 
 quint32 flow(const Packet &p) { return p.h.length >> 16 & 0xFFF; }
-
-QStringList words(const char *text)
-{
-    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
 
 } // namespace
 
@@ -367,83 +361,76 @@ private slots:
         QCOMPARE(sim()->readRegisters(4, 1), hex("7f"));
     }
 
-    void interruptRunsVectorProgram_data()
+    // An interrupt runs the level's program, then the vector's own program or the default one, as
+    // one run (one flow ID) reported to every client; garbage in the tables or the image ends the
+    // run early, and the module still answers.
+    void interruptRuns_data()
     {
         QTest::addColumn<int>("vector");
         QTest::addColumn<bool>("enableFirst");
+        QTest::addColumn<quint32>("address"); // garbage poked there first (0: none)
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("reports");
         QTest::addColumn<QByteArray>("last"); // the vector program's report: id, mode, length, data
-        QTest::newRow("own program") << 5 << true << QByteArray::fromHex("21 0000 60000001 5A");
-        QTest::newRow("default program") << 6 << true << QByteArray::fromHex("22 2000 60000000");
-        QTest::newRow("pending until enabled") << 5 << false << QByteArray::fromHex("21 0000 60000001 5A");
+        const QByteArray own = hex("21 0000 60000001 5A"), none;
+        QTest::newRow("own program") << 5 << true << 0u << none << 4 << own;
+        QTest::newRow("default program") << 6 << true << 0u << none << 4 << hex("22 2000 60000000");
+        QTest::newRow("pending until enabled") << 5 << false << 0u << none << 4 << own;
+        QTest::newRow("start at the image's last record") << 5 << true << 19u << hex("FF") << 1 << none;
+        QTest::newRow("no acknowledge, no vector program") << 5 << true << 19u << hex("06") << 3 << none;
+        QTest::newRow("write data past the end") << 5 << true << 4088u << hex("00000000 8000 40 FF") << 0 << none;
+        QTest::newRow("vector offset beyond the image") << 5 << true << 1044u << hex("00FFFF00") << 3 << none;
+        QTest::newRow("vector count past the end") << 5 << true << 1044u << hex("FF07F800") << 4 << none;
+        QTest::newRow("unknown vector mark") << 5 << true << 1044u << hex("0000127E") << 3 << none;
     }
-    void interruptRunsVectorProgram()
+    void interruptRuns()
     {
         QFETCH(int, vector);
         QFETCH(bool, enableFirst);
+        QFETCH(quint32, address);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, reports);
         QFETCH(QByteArray, last);
         loadProgram();
         SimProbe::Tcp second;
         QVERIFY(second.connectTo(sim()->tcpPort()));
         QTRY_COMPARE_WITH_TIMEOUT(sim()->connectionCount(), 2, SimProbe::WaitMs);
+        if (address)
+            poke(address, bytes);
+        if (address == 4088)
+            poke(19, hex("FF"));
         if (enableFirst)
-            poke(4, QByteArray::fromHex("08"));
+            poke(4, hex("08"));
         QCOMPARE(sim()->raiseInterrupt(3, quint8(vector)), enableFirst);
         if (!enableFirst)
-            poke(4, QByteArray::fromHex("08"));
+            poke(4, hex("08"));
 
         const QList<QByteArray> expected = {
-            QByteArray::fromHex("00 2830 60000000"),            // acknowledge: no data
-            QByteArray::fromHex("31 0904 60000004 00000000"),   // VME error
-            QByteArray::fromHex("32 0801 60000004 00000000"),   // parameter error
+            hex("00 2830 60000000"),          // acknowledge: no data
+            hex("31 0904 60000004 00000000"), // VME error
+            hex("32 0801 60000004 00000000"), // parameter error
             last,
         };
         Packet p[5];
-        for (int i = 0; i < expected.size(); ++i) {
+        for (int i = 0; i < reports; ++i) {
             QVERIFY(next(&p[i]));
-            QCOMPARE(brief(p[i]), expected[i]);
             QCOMPARE(flow(p[i]), flow(p[0]));
+            if (!last.isEmpty())
+                QCOMPARE(brief(p[i]), expected[i]);
         }
         QVERIFY(!next(&p[4], 200));
-        QCOMPARE(second.read(12).mid(8, 3), QByteArray::fromHex("283000")); // every client has them
-    }
-    void garbageEndsTheRun_data()
-    {
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("reports");
-        QTest::newRow("start at the image's last record") << 19u << QByteArray::fromHex("FF") << 1;
-        QTest::newRow("no acknowledge, no vector program") << 19u << QByteArray::fromHex("06") << 3;
-        QTest::newRow("write data past the end") << 4088u << QByteArray::fromHex("00000000 8000 40 FF") << 0;
-        QTest::newRow("vector offset beyond the image") << 1044u << QByteArray::fromHex("00FFFF00") << 3;
-        QTest::newRow("vector count past the end") << 1044u << QByteArray::fromHex("FF07F800") << 4;
-        QTest::newRow("unknown vector mark") << 1044u << QByteArray::fromHex("0000127E") << 3;
-    }
-    void garbageEndsTheRun()
-    {
-        QFETCH(quint32, address);
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, reports);
-        loadProgram();
-        poke(address, bytes);
-        if (address == 4088)
-            poke(19, QByteArray::fromHex("FF"));
-        poke(4, QByteArray::fromHex("08"));
-        QVERIFY(sim()->raiseInterrupt(3, 5));
-        Packet p;
-        for (int i = 0; i < reports; ++i)
-            QVERIFY(next(&p));
-        QVERIFY(!next(&p, 200));
-        // The module still answers.
+        if (!last.isEmpty())
+            QCOMPARE(second.read(12).mid(8, 3), hex("283000")); // every client has them
         QVERIFY(m_tcp->send(SimProbe::command(0x10, 1, 0x0000, 0x80)));
-        QVERIFY(next(&p));
-        QCOMPARE(p.data, QByteArray::fromHex("5A"));
+        QVERIFY(next(&p[0]));
+        QCOMPARE(p[0].data, hex("5A"));
     }
 
     // The executable on ephemeral ports prints where it listens and answers on both channels.
     void listensAndAnswers()
     {
         QProcess process;
-        process.start(QStringLiteral(TARNIX_SIM_EXE), words("--tcp-port 0 --udp-port 0 --version-register 0xCAFEF00D"));
+        process.start(QStringLiteral(TARNIX_SIM_EXE), QStringLiteral("--tcp-port 0 --udp-port 0 --version-register 0xCAFEF00D").split(QLatin1Char(' ')));
         QVERIFY(process.waitForReadyRead(10000) && (process.canReadLine() || process.waitForReadyRead(10000)));
         const QRegularExpressionMatch match =
             QRegularExpression(QStringLiteral("^tarnix-sim listening: tcp=127\\.0\\.0\\.1:(\\d+) udp=127\\.0\\.0\\.1:(\\d+)\\n$"))
@@ -495,33 +482,6 @@ private slots:
         QVERIFY(process.readAllStandardOutput().isEmpty());
         const QString error = QString::fromLocal8Bit(process.readAllStandardError());
         QVERIFY2(error.contains(named) && (status == 1 || error.contains(QString::number(taken))), qPrintable(error));
-    }
-    void optionsReachTheConfig()
-    {
-        SimConfig c;
-        QString text;
-        QCOMPARE(SimOptions::parse(QStringList{QStringLiteral("tarnix-sim")}, &c, &text), SimOptions::Outcome::Run);
-        QCOMPARE(c.tcpPort, quint16(24));
-        QCOMPARE(c.udpPort, quint16(4660));
-
-        QCOMPARE(SimOptions::parse(words("tarnix-sim --address ::1 --udp-port 0x1235 --mac 01-02-03-0a-0b-0c "
-                                         "--ip 10.0.1.5 --unmapped A16:0x100-0x1ff --unmapped A32:0x8000+0x100 "
-                                         "--bus-error 0x10-0x1f --close-after 10 "
-                                         "--reports 50 --report-id 9 --report-flow 4095 --report-interrupt --report-no-data"),
-                                   &c, &text),
-                 SimOptions::Outcome::Run);
-        QCOMPARE(c.address, QHostAddress(QHostAddress::LocalHostIPv6));
-        QCOMPARE(c.udpPort, quint16(0x1235));
-        QCOMPARE(c.mac, hex("0102030a0b0c"));
-        QCOMPARE(c.settingsIp, 0x0A000105u);
-        QCOMPARE(c.unmapped.size(), 2);
-        QCOMPARE(c.unmapped[0].range.last, 0x1FFu);
-        QCOMPARE(c.unmapped[1].addressMode, int(SimA32));
-        QCOMPARE(c.unmapped[1].range.last, 0x80FFu);
-        QCOMPARE(c.faults.rbcpBusErrors.value(0).last, 0x1Fu);
-        QCOMPARE(c.faults.tcpCloseAfterPackets, qint64(10));
-        QCOMPARE((QList<int>{int(c.reports.count), c.reports.id, c.reports.flowId}), (QList<int>{50, 9, 4095}));
-        QVERIFY(!c.reports.polling && !c.reports.withData);
     }
 };
 
