@@ -14,7 +14,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryFile>
 #include <QTextEdit>
@@ -320,20 +319,6 @@ private slots:
                                                    " \\ \n [-r <Max read request size: 1024(bytes)>]"
                                                    " \\ \n [-s <Sleep time: 40(ms)>]\n")
                                       : QByteArray());
-    }
-    void idRangeEditing()
-    {
-        GeneralForm f;
-        auto *minID = child<QSpinBox>(f, "minID");
-        auto *maxID = child<QSpinBox>(f, "maxID");
-        maxID->setValue(200);
-        emit maxID->editingFinished();
-        minID->setValue(250);
-        QCOMPARE(minID->value(), 200);
-        minID->setValue(10);
-        emit minID->editingFinished();
-        maxID->setValue(5);
-        QCOMPARE((QList<int>{f.minID(), f.maxID()}), (QList<int>{10, 10}));
     }
     void setDefault_data()
     {

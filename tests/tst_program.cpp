@@ -305,8 +305,6 @@ private slots:
         const QString r2 = QStringLiteral("00003000 D0 A0 #33 n1 ");
         const QByteArray all = read1 + write1 + read2;
         QTest::newRow("all of three") << all << 3 << 0 << 0 << QStringList{r1, w1, r2};
-        QTest::newRow("fewer wanted than held") << all << 2 << 0 << 0 << QStringList{r1, w1};
-        QTest::newRow("count 2, one complete record") << read1 << 2 << 0 << 1 << QStringList{r1};
         QTest::newRow("from a position") << QByteArray("xyz") + write1 + read2 << 2 << 3 << 0 << QStringList{w1, r2};
         QTest::newRow("write data one byte short") << read1 + write1.chopped(1) << 2 << 0 << 1 << QStringList{r1};
         QTest::newRow("write data short, later record not read")

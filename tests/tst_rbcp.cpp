@@ -3,6 +3,7 @@
 // of its own; the UDP worker's jobs and stops against the software module; typed addresses.
 #include "addresstext.h"
 #include "bytes.h"
+#include "simprobe.h"
 #include "tarnixsim.h"
 #include "udpthread.h"
 
@@ -158,9 +159,7 @@ class TestRbcp : public QObject
 
     bool startModule(const SimFaults &faults = SimFaults())
     {
-        SimConfig c;
-        c.tcpPort = 0;
-        c.udpPort = 0;
+        SimConfig c = SimProbe::ephemeral();
         c.faults = faults;
         module = std::make_unique<TarnixSimThread>();
         return module->startSim(c);
