@@ -42,15 +42,9 @@ QString buttons(GeneralForm &f)
     return out;
 }
 
-QString shown(GeneralForm &f)
-{
-    return child<QTextEdit>(f, "textEdit")->toPlainText();
-}
+QString shown(GeneralForm &f) { return child<QTextEdit>(f, "textEdit")->toPlainText(); }
 
-void type(GeneralForm &f, const char *field, const QString &text)
-{
-    child<QLineEdit>(f, field)->setText(text);
-}
+void type(GeneralForm &f, const char *field, const QString &text) { child<QLineEdit>(f, field)->setText(text); }
 
 } // namespace
 
@@ -282,7 +276,6 @@ private slots:
         const QString dflt = QStringLiteral("192.168.10.16");
         const QList<int> none{512, 8, 1024, 40};
         QTest::newRow("none") << QList<QByteArray>{} << none << dflt << false;
-        QTest::newRow("-l 2 -s 10") << QList<QByteArray>{"-l", "2", "-s", "10"} << QList<int>{2, 8, 1024, 10} << dflt << false;
         QTest::newRow("all, no range checks") << QList<QByteArray>{"-t", "0", "-r", "-5", "-l0", "-s", "0"}
                                               << QList<int>{0, 0, -5, 0} << dflt << false;
         QTest::newRow("later wins") << QList<QByteArray>{"-s", "5", "-s", "6", "-a", "10.0.0.1", "-a", "10.0.0.2"}

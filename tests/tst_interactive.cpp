@@ -35,10 +35,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString blanks(int n)
-{
-    return QString(n, u' ');
-}
+QString blanks(int n) { return QString(n, u' '); }
 
 const QString D8Header = u"<<    Source Data    >>   <<     Echo Data     >>\n"_s;
 const QString D32Header = u"<< Source Data >>   <<  Echo Data  >>\n"_s;
