@@ -3,8 +3,6 @@ add_library(tarnix_simsupport STATIC simsupport/simprobe.h simsupport/simprobe.c
 target_include_directories(tarnix_simsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/simsupport)
 target_link_libraries(tarnix_simsupport PUBLIC tarnix_sim Qt6::Network tarnix_options)
 
-tarnix_add_test(tst_simtcp SOURCES tst_simtcp.cpp LIBS tarnix_sim tarnix_simsupport)
-tarnix_add_test(tst_simrbcp SOURCES tst_simrbcp.cpp LIBS tarnix_sim tarnix_simsupport)
-tarnix_add_test(tst_simprocess SOURCES tst_simprocess.cpp LIBS tarnix_sim tarnix_simsupport)
-target_compile_definitions(tst_simprocess PRIVATE TARNIX_SIM_EXE="$<TARGET_FILE:tarnix-sim>")
-add_dependencies(tst_simprocess tarnix-sim)
+tarnix_add_test(tst_sim SOURCES tst_sim.cpp LIBS tarnix_sim tarnix_simsupport)
+target_compile_definitions(tst_sim PRIVATE TARNIX_SIM_EXE="$<TARGET_FILE:tarnix-sim>")
+add_dependencies(tst_sim tarnix-sim)

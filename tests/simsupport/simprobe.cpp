@@ -18,11 +18,7 @@ QByteArray command(quint32 address, quint8 length, quint16 mode, quint8 id, cons
 
 QByteArray rbcpRead(quint8 id, quint32 address, quint8 length)
 {
-    QByteArray d(8, '\0');
-    d[0] = char(0xFF);
-    d[1] = char(0xC0);
-    d[2] = char(id);
-    d[3] = char(length);
+    QByteArray d = QByteArray::fromHex("ffc0") + char(id) + char(length) + QByteArray(4, '\0');
     SimWire::writeBe32(d.data() + 4, address);
     return d;
 }
@@ -71,7 +67,7 @@ bool Tcp::readPacket(SimWire::Header *header, QByteArray *data, int ms)
 {
     QDeadlineTimer deadline(ms);
     const QByteArray head = read(SimWire::HeaderSize, ms);
-    if (head.size() != SimWire::HeaderSize)
+    if (head.size() != SimWire::HeaderSize || !SimWire::headerCrcOk(head.constData()))
         return false;
     *header = SimWire::parseHeader(head.constData());
     const int size = SimWire::carriesData(header->mode) ? int(header->length & 0xFF) : 0;
@@ -117,9 +113,7 @@ QByteArray Udp::receive(int ms)
 
 QByteArray Udp::exchange(const QByteArray &datagram, quint16 port, int ms)
 {
-    if (!send(datagram, port))
-        return QByteArray();
-    return receive(ms);
+    return send(datagram, port) ? receive(ms) : QByteArray();
 }
 
 } // namespace SimProbe

@@ -37,7 +37,8 @@ public:
     bool send(const QByteArray &bytes);
     // Exactly n bytes, or fewer when the bound ran out or the peer closed.
     QByteArray read(int n, int ms = WaitMs);
-    // One packet: the header, then data when the mode says the packet carries any.
+    // One packet: the header (false when its CRC is wrong), then data when the mode says the
+    // packet carries any.
     bool readPacket(SimWire::Header *header, QByteArray *data, int ms = WaitMs);
     // Sends a command and reads one packet back.
     bool exchange(const QByteArray &command, SimWire::Header *header, QByteArray *data);
