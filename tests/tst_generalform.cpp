@@ -318,10 +318,13 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QList<int>>("values"); // address mode, access mode, data mode, read/write, min ID, max ID
         QTest::newRow("five bytes change nothing") << QByteArray::fromHex("0203020164") << QList<int>{1, 0, 0, 0, 128, 255};
-        QTest::newRow("IDs clamped to the untouched ranges") << QByteArray::fromHex("020302 01c8fa")
-                                                             << QList<int>{2, 3, 2, 1, 128, 250};
+        // A program file's range comes back as it was saved, wherever the range shown lay.
+        QTest::newRow("range above the form's bounds") << QByteArray::fromHex("020302 01c8fa")
+                                                       << QList<int>{2, 3, 2, 1, 200, 250};
+        QTest::newRow("range below the form's bounds") << QByteArray::fromHex("000000 000163")
+                                                       << QList<int>{0, 0, 0, 0, 1, 99};
         QTest::newRow("signed indices outside the items, unsigned IDs") << QByteArray::fromHex("ff0a0000 0010 80")
-                                                                        << QList<int>{-1, -1, 0, 0, 0, 128};
+                                                                        << QList<int>{-1, -1, 0, 0, 0, 16};
     }
     void setDefault()
     {
