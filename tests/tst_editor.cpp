@@ -36,8 +36,6 @@ struct Editor {
     void click(const char *button) { child<QPushButton>(dialog, button)->click(); }
 };
 
-const QSet<unsigned char> programIDs{3, 9};
-
 } // namespace
 
 class TestEditor : public QObject
@@ -61,20 +59,15 @@ void TestEditor::interruptProgramCommitsAsIntr()
     QVERIFY(child<QCheckBox>(e.dialog, "intr")->isChecked());
     QCOMPARE(e.cell(0, 1), QStringLiteral("0x0000000e"));
     e.click("okButton");
-    QCOMPARE(e.dialog.result(), int(QDialog::Accepted));
+    QVERIFY(e.dialog.result() == QDialog::Accepted && e.program.isIntrOnly());
     QCOMPARE(e.encoded(), QByteArray("0000000e28300004"));
-    QVERIFY(e.program.isIntrOnly());
 
     // Opened again, it shows its INTR row and leaves without a question.
-    EditDialog again(&e.host);
-    again.setProgram(&e.program);
-    again.show();
-    QCOMPARE(child<QTableWidget>(again, "tableWidget")->item(0, 1)->text(), QStringLiteral("0x0000000e"));
+    e.open();
+    QCOMPARE(e.cell(0, 1), QStringLiteral("0x0000000e"));
     ModalAnswerer answer(QMessageBox::Discard, 300);
-    child<QPushButton>(again, "cancelButton")->click();
-    QVERIFY(!answer.wait(300));
-    QCOMPARE(again.result(), int(QDialog::Rejected));
-    QVERIFY(e.host.used.isEmpty());
+    e.click("cancelButton");
+    QVERIFY(!answer.wait(300) && e.dialog.result() == QDialog::Rejected && e.host.used.isEmpty());
 }
 
 void TestEditor::leavingAsksOnlyAfterAChange()
@@ -88,11 +81,8 @@ void TestEditor::leavingAsksOnlyAfterAChange()
     {
         ModalAnswerer answer;
         e.click("okButton");
-        QCOMPARE(answer.title(), QStringLiteral("Invalid Setting"));
-        QCOMPARE(answer.text(),
-                 "Please set Data for write correctly.\nMismatch between 1(Length) and 2(a number of Data)");
-        QCOMPARE(e.table->currentRow(), 1);
-        QCOMPARE(e.table->currentColumn(), 5);
+        QVERIFY(answer.text().endsWith("Mismatch between 1(Length) and 2(a number of Data)"));
+        QCOMPARE(QPoint(e.table->currentRow(), e.table->currentColumn()), QPoint(1, 5));
     }
     {
         ModalAnswerer answer(QMessageBox::Cancel);
@@ -107,7 +97,7 @@ void TestEditor::leavingAsksOnlyAfterAChange()
     e.click("cancelButton");
     QVERIFY(!answer.wait(300));
     QVERIFY(!e.dialog.isVisible());
-    QCOMPARE(e.host.used, programIDs);
+    QCOMPARE(e.host.used, (QSet<unsigned char>{3, 9}));
     QCOMPARE(e.encoded(), before);
 }
 
@@ -129,8 +119,7 @@ void TestEditor::newRowsTakeDefaultsAndFreeIDs()
     e.table->setCurrentCell(1, 0);
     ModalAnswerer answer(QMessageBox::Yes);
     e.dialog.del();
-    QCOMPARE(answer.text(), QStringLiteral("Are you sure you want to delete Instruction No.2?"));
-    QCOMPARE(e.table->rowCount(), 1);
+    QVERIFY(answer.text().endsWith(QStringLiteral("Instruction No.2?")) && e.table->rowCount() == 1);
 }
 
 void TestEditor::intervalUnits_data()
@@ -167,13 +156,12 @@ void TestEditor::intervalUnits()
         e.program.data.clear();
         VmeProgram::toByteArray(text.toUInt(), e.program.data);
         e.open();
-        QVERIFY(!e.dialog.checkModified());
+        QVERIFY(!e.dialog.checkModified() && unit->currentIndex() == to);
     } else {
         unit->setCurrentIndex(from);
         interval->setText(text);
         unit->setCurrentIndex(to);
     }
-    QCOMPARE(unit->currentIndex(), to);
     QTEST(interval->text(), "shown");
     interval->setText(QStringLiteral("2"));
     unit->setCurrentIndex(2);
@@ -192,7 +180,7 @@ void TestEditor::cellEditorsTidyTheText_data()
     QTest::newRow("D16 words do not fit D8") << "D16|0x1234 |~" << 3 << "D8" << "D8|0x1234 |~";
     QTest::newRow("same width") << "D16|12|~" << 3 << "D16" << "D16|12|~";
     QTest::newRow("no data cell") << "D8|~|~" << 3 << "D16" << "D16|~|~";
-    QTest::newRow("address 1000") << "D8|~|~" << 1 << "1000" << "D8|~|0x00001000";
+    QTest::newRow("address 1000 is hex") << "D8|~|~" << 1 << "1000" << "D8|~|0x00001000";
     QTest::newRow("address 0xABC") << "D8|~|~" << 1 << "0xABC" << "D8|~|0x00000abc";
     QTest::newRow("address of 9 digits") << "D8|~|~" << 1 << "123456789" << "D8|~|123456789";
     QTest::newRow("D16 data") << "D16|~|~" << 5 << "12 34" << "D16|0x0012 0x0034 |~";
@@ -212,7 +200,7 @@ void TestEditor::cellEditorsTidyTheText()
         e.table->setItem(0, QList<int>{3, 5, 1}[i], texts[i] == "~" ? nullptr : new QTableWidgetItem(texts[i]));
     const QModelIndex index = e.table->model()->index(0, column);
     QAbstractItemDelegate *delegate = e.table->itemDelegate();
-    std::unique_ptr<QWidget> editor(delegate->createEditor(e.table->viewport(), QStyleOptionViewItem(), index));
+    const std::unique_ptr<QWidget> editor(delegate->createEditor(e.table->viewport(), {}, index));
     delegate->setEditorData(editor.get(), index);
     if (auto *combo = qobject_cast<QComboBox *>(editor.get()))
         combo->setCurrentIndex(combo->findText(typed));

@@ -47,24 +47,14 @@ public:
 public slots:
     void startTcp() { events << QStringLiteral("connected"); }
     void stopped() { events << QStringLiteral("closed"); }
-    void displayError(QString *text)
-    {
-        lastError = *text;
-        logSizeAtError = int(log.size());
-        events << QStringLiteral("error");
-    }
+    void displayError(QString *text) { lastError = *text, logSizeAtError = int(log.size()), events << "error"; }
     void received(quint8 id, quint16 mode, QByteArray *buf)
     {
         responses << QStringLiteral("%1 %2 %3").arg(id, 2, 16, QLatin1Char('0')).arg(mode, 4, 16, QLatin1Char('0'))
                          .arg(QString::fromLatin1(buf->toHex()));
         buf->clear();
     }
-    void appendLog(QString *text)
-    {
-        log += *text;
-        appendPasses << passes;
-        text->clear();
-    }
+    void appendLog(QString *text) { log += *text, appendPasses << passes, text->clear(); }
 };
 
 namespace {
@@ -79,7 +69,7 @@ public:
     using QTcpThread::QTcpThread;
     QAtomicInt armed{0};
     bool dropSocket = false;
-    int error = -1;
+    int error = -1; // emitted by the socket; -1 none
 
 protected:
     bool sendCmd() override
