@@ -80,14 +80,12 @@ private slots:
             QTest::keyClick(&e.dialog, Qt::Key_Escape);
             QCOMPARE(answer.text(), "The settings has been modified.\nDo you want to discard your changes?");
             QCOMPARE(answer.defaultButton(), QMessageBox::Cancel);
-            QVERIFY(e.dialog.isVisible());
-            QVERIFY(e.host.used.isEmpty());
+            QVERIFY(e.dialog.isVisible() && e.host.used.isEmpty());
         }
         e.table->item(1, 4)->setText(QStringLiteral("2"));   // as it was: leaving asks nothing
         ModalAnswerer answer(QMessageBox::Discard, 300);
         e.click("cancelButton");
-        QVERIFY(!answer.wait(300));
-        QVERIFY(!e.dialog.isVisible());
+        QVERIFY(!answer.wait(300) && !e.dialog.isVisible());
         QCOMPARE(e.host.used, (QSet<unsigned char>{3, 9}));
         QCOMPARE(e.encoded(), before);
     }
