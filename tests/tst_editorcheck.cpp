@@ -2,7 +2,6 @@
 #include "programcheck.h"
 #include "vmeprogram.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace ProgramCheck;
@@ -16,9 +15,9 @@ QList<Row> rowsOf(const QString &spec)
     QList<Row> rows;
     for (const QString &line : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QStringList cells = line.split(QLatin1Char('|'));
-        rows.append(Row());
+        Row &row = rows.emplace_back();
         for (int c = 0; c < ColumnCount; ++c)
-            rows.last()[c] = cells.value(c) == QLatin1String("~") ? std::nullopt : std::optional(cells.value(c));
+            row[c] = cells.value(c) == QLatin1String("~") ? std::nullopt : std::optional(cells.value(c));
     }
     return rows;
 }
@@ -28,16 +27,12 @@ Kind kindOf(const QString &spec)
 {
     const QStringList w = spec.split(QLatin1Char(' '));
     Kind k;
-    k.intr = w[0] == QLatin1String("intr");
-    k.type = w[0] == QLatin1String("poll") ? Kind::Polling
-             : k.intr || w[0] == QLatin1String("irq") ? Kind::Interrupt : Kind::Vector;
-    k.vectorIDs = w[0] != QLatin1String("def");
-    k.interval = w.value(1);
-    k.usecPerUnit = w.value(2).toDouble();
-    k.priority = w.value(3).toInt();
+    k.intr = w[0] == "intr";
+    k.type = w[0] == "poll" ? Kind::Polling : k.intr || w[0] == "irq" ? Kind::Interrupt : Kind::Vector;
+    k.vectorIDs = w[0] != "def";
+    k.interval = w.value(1), k.usecPerUnit = w.value(2).toDouble(), k.priority = w.value(3).toInt();
     k.level = w.value(1).toInt();
-    if (k.type == Kind::Vector)
-        k.vectorText = w.value(1);
+    k.vectorText = k.type == Kind::Vector ? w.value(1) : QString();
     return k;
 }
 
@@ -55,205 +50,130 @@ class TestEditorCheck : public QObject
 {
     Q_OBJECT
 private slots:
-    void refusals_data();
-    void refusals();
-    void commit_data();
-    void commit();
-    void committedRowsEncodeAsTheySay();
-};
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("column");   // of the named cell, in the last row; -1 none
 
-void TestEditorCheck::refusals_data()
-{
-    QTest::addColumn<QString>("rows");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("column");   // of the named cell, in the last row; -1 none
-
-    const QString read = readWith(0, QStringLiteral("1"));
-    const QString write = QStringLiteral("1|0x1000|Write(Echo)|D8|3|1 2|User Data|A32");
-    const QString data = QStringLiteral("Please set Data for write correctly.");
-    const QString interval = QStringLiteral("Please set a interval time between 1usec and 4294.96sec (step: 1usec)");
-    const auto row = [](const char *name, const QString &rows, const char *kind, int number, const QString &message,
-                        int column = -1) {
-        QTest::newRow(name) << rows << QString::fromLatin1(kind) << number << message << column;
-    };
-    row("no rows", QString(), "vec 7", 1, "Please set at least one instruction.");
-    row("every cell missing: width first", "~|~|~|~|~|~|~|~", "vec 7", 1, "Please set Data Mode.", 3);
-    row("width not in the list", readWith(3, "D64"), "vec 7", 1, "Please set Data Mode.", 3);
-    row("access before address", "1|zz|Read|D32|1|||A32", "vec 7", 1, "Please set Access Mode.", 6);
-    row("address not hex", readWith(1, "zz"), "vec 7", 1, "Please set address correctly.", 1);
-    row("D32 misaligned", readWith(1, "0x1002"), "vec 7", 1, "The address must be 4byte aligned.", 1);
-    row("D32 INTR at any address", readWith(1, "0x1002").replace("User Data", "INTR"), "vec 7", 1, "");
-    row("D16 misaligned", "1|1001|Read|D16|1||User Data|A32", "vec 7", 1, "The address must be 2byte aligned.", 1);
-    row("D16 length 128", "1|0x1000|Read|D16|128||User Data|A32", "vec 7", 1, "Please set Length(0-127) correctly.", 4);
-    row("D16 length 0x7F", "1|0x1000|Write(Echo)|D16|0x7F|" + QString("1 ").repeated(127) + "|User Data|A32", "vec 7",
-        1, "");
-    row("D16 length 0200", "1|0x1000|Read|D16|0200||User Data|A32", "vec 7", 1, "Please set Length(0-127) correctly.",
-        4);
-    row("D32 length 64", readWith(4, "64"), "vec 7", 1, "Please set Length(0-63) correctly.", 4);
-    row("read/write missing", readWith(2, "~"), "vec 7", 1, "Please set Read or Write.", 2);
-    row("write without data", QString(write).replace("1 2", "~"), "vec 7", 1, data, 5);
-    row("write of length 0", QString(write).replace("3|1 2", "0|"), "vec 7", 1, data, 5);
-    row("two-line mismatch", write, "vec 7", 1, data + "\nMismatch between 3(Length) and 2(a number of Data)", 5);
-    row("read with data text", readWith(5, "x y"), "vec 7", 1, "");
-    row("address mode empty", readWith(7, ""), "vec 7", 1, "Please set Address Mode.", 7);
-    row("ID 256", readWith(0, "256"), "vec 7", 1, "Please set ID(0-255) correctly.", 0);
-    row("ID interactive", readWith(0, "200"), "vec 7", 1, "\"128-255\" are ID for Interactive Mode", 0);
-    row("ID used by another program", readWith(0, "5"), "vec 7", 1, "");
-    row("fault on the second row", read + ";" + readWith(7, "A64"), "vec 7", 1, "Please set Address Mode.", 7);
-    row("second polling program", read, "poll 5 1", 1, "\"Polling\" is set already.");
-    row("the polling program again", read, "poll 5 1", 0, "");
-    row("0.4 usec", read, "poll 0.4 1", 0, interval);
-    row("0.5 usec", read, "poll 0.5 1", 0, "");
-    row("4294.967295 sec", read, "poll 4294.967295 1e6", 0, "");
-    row("4294.9673 sec", read, "poll 4294.9673 1e6", 0, interval);
-    row("4294967295.5 usec", read, "poll 4294967295.5 1", 0, interval);
-    row("level 3 taken", read, "irq 3", 1, "\"Interrupt Level3\" is set already.");
-    row("level 3 again", read, "irq 3", -3, "");
-    row("INTR without rows", QString(), "intr 3", -3, "");
-    row("vector in use", read, "vec 3-5", 1, "\"Vector4\" is set already.");
-    row("vector list empty", read, "vec", 1, "Please set Vector ID(0-255).");
-    row("second default", read, "def", 1, "\"Vector(default)\" is set already.");
-    row("the default again", read, "def", VmeProgram::DefaultVectorNumber, "");
-}
-
-void TestEditorCheck::refusals()
-{
-    QFETCH(QString, rows);
-    QFETCH(QString, kind);
-    QFETCH(int, number);
-    FakeHost host;   // a polling program, interrupt level 3, the default vector program, vector 4, ID 5
-    host.numbers = {0, -3, VmeProgram::DefaultVectorNumber};
-    host.vectors = {4};
-    host.used = {5};
-    Fields fields;
-    const QList<Row> list = rowsOf(rows);
-    const auto fault = validate(list, kindOf(kind), number, host, fields);
-    QTEST(fault ? fault->message : QString(), "message");
-    if (fault) {
-        QTEST(fault->column, "column");
-        QCOMPARE(fault->row, fault->column < 0 ? -1 : int(list.size()) - 1);
+        const QString read = readWith(0, QStringLiteral("1"));
+        const QString write = QStringLiteral("1|0x1000|Write(Echo)|D8|3|1 2|User Data|A32");
+        const QString data = QStringLiteral("Please set Data for write correctly.");
+        const QString interval = QStringLiteral("Please set a interval time between 1usec and 4294.96sec (step: 1usec)");
+        const auto row = [](const char *name, const QString &rows, const char *kind, int number, const QString &message,
+                            int column = -1) {
+            QTest::newRow(name) << rows << QString::fromLatin1(kind) << number << message << column;
+        };
+        row("no rows", QString(), "vec 7", 1, "Please set at least one instruction.");
+        row("every cell missing: width first", "~|~|~|~|~|~|~|~", "vec 7", 1, "Please set Data Mode.", 3);
+        row("width not in the list", readWith(3, "D64"), "vec 7", 1, "Please set Data Mode.", 3);
+        row("access before address", "1|zz|Read|D32|1|||A32", "vec 7", 1, "Please set Access Mode.", 6);
+        row("address not hex", readWith(1, "zz"), "vec 7", 1, "Please set address correctly.", 1);
+        row("D32 misaligned", readWith(1, "0x1002"), "vec 7", 1, "The address must be 4byte aligned.", 1);
+        row("D32 INTR at any address", readWith(1, "0x1002").replace("User Data", "INTR"), "vec 7", 1, "");
+        row("D16 misaligned", "1|1001|Read|D16|1||User Data|A32", "vec 7", 1, "The address must be 2byte aligned.", 1);
+        row("D16 length 128", "1|0x1000|Read|D16|128||User Data|A32", "vec 7", 1, "Please set Length(0-127) correctly.", 4);
+        row("D16 length 0x7F", "1|0x1000|Write(Echo)|D16|0x7F|" + QString("1 ").repeated(127) + "|User Data|A32", "vec 7",
+            1, "");
+        row("D32 length 64", readWith(4, "64"), "vec 7", 1, "Please set Length(0-63) correctly.", 4);
+        row("read/write missing", readWith(2, "~"), "vec 7", 1, "Please set Read or Write.", 2);
+        row("write without data", QString(write).replace("1 2", "~"), "vec 7", 1, data, 5);
+        row("write of length 0", QString(write).replace("3|1 2", "0|"), "vec 7", 1, data, 5);
+        row("two-line mismatch", write, "vec 7", 1, data + "\nMismatch between 3(Length) and 2(a number of Data)", 5);
+        row("read with data text", readWith(5, "x y"), "vec 7", 1, "");
+        row("address mode empty", readWith(7, ""), "vec 7", 1, "Please set Address Mode.", 7);
+        row("ID 256", readWith(0, "256"), "vec 7", 1, "Please set ID(0-255) correctly.", 0);
+        row("ID interactive", readWith(0, "200"), "vec 7", 1, "\"128-255\" are ID for Interactive Mode", 0);
+        row("ID used by another program", readWith(0, "5"), "vec 7", 1, "");
+        row("fault on the second row", read + ";" + readWith(7, "A64"), "vec 7", 1, "Please set Address Mode.", 7);
+        row("second polling program", read, "poll 5 1", 1, "\"Polling\" is set already.");
+        row("the polling program again", read, "poll 5 1", 0, "");
+        row("0.4 usec", read, "poll 0.4 1", 0, interval);
+        row("0.5 usec", read, "poll 0.5 1", 0, "");
+        row("4294.967295 sec", read, "poll 4294.967295 1e6", 0, "");
+        row("4294.9673 sec", read, "poll 4294.9673 1e6", 0, interval);
+        row("4294967295.5 usec", read, "poll 4294967295.5 1", 0, interval);
+        row("level 3 taken", read, "irq 3", 1, "\"Interrupt Level3\" is set already.");
+        row("level 3 again", read, "irq 3", -3, "");
+        row("INTR without rows", QString(), "intr 3", -3, "");
+        row("vector in use", read, "vec 3-5", 1, "\"Vector4\" is set already.");
+        row("vector list empty", read, "vec", 1, "Please set Vector ID(0-255).");
+        row("second default", read, "def", 1, "\"Vector(default)\" is set already.");
+        row("the default again", read, "def", VmeProgram::DefaultVectorNumber, "");
     }
-    QCOMPARE(host.used, QSet<unsigned char>{5});
-}
 
-void TestEditorCheck::commit_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("oldNumber");
-    QTest::addColumn<QString>("rows");
-    QTest::addColumn<int>("number");   // the fields committed
-    QTest::addColumn<int>("level");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArray>("encoded");
-    QTest::addColumn<QSet<unsigned char>>("used");
-
-    const QString rows = "9|0x1000|Write(Echo)|D16|2|12 0x3456|Supervisor BLT|A24;"
-                         "017|ff0|Read(No Echo)|D8|0x10|77|INTR|A16";
-    const QByteArray bytes = QByteArray::fromHex("00001000c5600904" "00123456" "00000ff020300f10");
-    const QSet<unsigned char> ids{5, 9, 15};
-    const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
-    QTest::newRow("polling") << "poll 2.5 1e6 7" << 1 << rows << 0 << 7 << hex("002625a0") << bytes << ids;
-    QTest::newRow("vectors ascending") << "vec 9,3-4" << 0 << rows << 4 << -1 << hex("030409") << bytes << ids;
-    QTest::newRow("default vector") << "def" << 8 << rows << 257 << -1 << QByteArray() << bytes << ids;
-    QTest::newRow("interrupt, was polling") << "irq 2" << 0 << "0|0x04|Write(No Data Echo)|D32|1|1|INTR|A32" << -2
-        << 2 << QByteArray() << hex("000000048a30000400000001") << QSet<unsigned char>{0, 5};
-    QTest::newRow("INTR, ID not marked") << "intr 7" << 1 << rows << -7 << 7 << QByteArray() << hex("0000000e28300004")
-                                         << QSet<unsigned char>{5};
-}
-
-void TestEditorCheck::commit()
-{
-    QFETCH(int, oldNumber);
-    QFETCH(QString, kind);
-    QFETCH(QString, rows);
-    FakeHost host;
-    host.used = {5};
-    host.polling = oldNumber == 0;
-    VmeProgram program(3u); // whatever it held is replaced
-    program.number = oldNumber;
-    Fields fields;
-    const Kind k = kindOf(kind);
-    QVERIFY(!validate(rowsOf(rows), k, oldNumber, host, fields));
-    ProgramCheck::commit(fields, program, host);
-    QTEST(program.number, "number");
-    QTEST(program.level, "level");
-    QTEST(program.data, "data");
-    QCOMPARE(program.vectorText, k.vectorText);
-    QCOMPARE(program.isIntrOnly(), k.intr);
-    QCOMPARE(host.polling, program.number == 0);
-    QTEST(host.used, "used");
-    QByteArray out;
-    program.setProgram(out);
-    QTEST(out, "encoded");
-}
-
-// Any rows that pass the checks, committed, encoded and parsed back, give the instructions
-// that their texts name.
-void TestEditorCheck::committedRowsEncodeAsTheySay()
-{
-    // Per column: texts that pass on their own, and texts that do not.
-    const QList<QStringList> cells[ColumnCount] = {
-        {{"0", "5", "127", "0x7f", "017"}, {"128", "256", "", "x", "~"}},
-        {{"0x1000", "1000", "FFFFFFFC", "0x1002", "1001"}, {"100000000", "0x", "zz", "", "~"}},
-        {VmeModeWord::readWriteLabels(), {"", "Write", "~"}},
-        {VmeModeWord::dataModeLabels(), {"", "D64"}},
-        {{"1", "2", "3", "0x2", "03", "0"}, {"63", "64", "127", "128", "255", "0200", "-1", "", "~"}},
-        {{"0", "ff", "0x1234", "65535", "0xdeadbeef", "4294967295", "100"}, {"1FF", "x"}},   // data items
-        {VmeModeWord::accessModeLabels(), {"", "bogus", "~"}},
-        {VmeModeWord::addressModeLabels(), {"", "~"}}};
-    const QStringList rws = VmeModeWord::readWriteLabels();
-    const QList<QList<bool>> flags{{1, 0, 0}, {0, 0, 0}, {0, 0, 1}, {0, 1, 0}, {1, 1, 0}};   // read, noEcho, echo
-
-    QRandomGenerator rng(20261207);
-    const auto draw = [&](int column) {
-        const QStringList &list = cells[column].at(rng.bounded(8) ? 0 : 1);
-        return list.at(rng.bounded(int(list.size())));
-    };
-    int passed = 0;
-    for (int n = 0; n < 20000; ++n) {
-        QStringList lines;
-        for (int r = 1 + rng.bounded(2); r > 0; --r) {
-            QStringList line, data;
-            for (int c = 0; c < ColumnCount; ++c)
-                line << draw(c);
-            for (int i = rng.bounded(4); i > 0; --i)
-                data << draw(DataColumn);
-            line[DataColumn] = rng.bounded(8) ? data.join(QLatin1Char(' ')) : QStringLiteral("~");
-            lines << line.join(QLatin1Char('|'));
-        }
-        const QList<Row> rows = rowsOf(lines.join(QLatin1Char(';')));
-        FakeHost host;
+    void refusals()
+    {
+        QFETCH(QString, rows);
+        QFETCH(QString, kind);
+        QFETCH(int, number);
+        FakeHost host;   // a polling program, interrupt level 3, the default vector program, vector 4, ID 5
+        host.numbers = {0, -3, VmeProgram::DefaultVectorNumber};
+        host.vectors = {4};
+        host.used = {5};
         Fields fields;
-        if (const auto fault = validate(rows, kindOf(QStringLiteral("vec 1")), 1, host, fields)) {
-            QVERIFY(!fault->message.isEmpty() && fault->row >= 0 && fault->row < rows.size());
-            continue;
+        const QList<Row> list = rowsOf(rows);
+        const auto fault = validate(list, kindOf(kind), number, host, fields);
+        QTEST(fault ? fault->message : QString(), "message");
+        if (fault) {
+            QTEST(fault->column, "column");
+            QCOMPARE(fault->row, fault->column < 0 ? -1 : int(list.size()) - 1);
         }
-        ++passed;
-        VmeProgram program;
-        ProgramCheck::commit(fields, program, host);
-        QByteArray bytes;
-        int records = program.setProgram(bytes);
-        const VmeProgram parsed(bytes, records, 0, nullptr);
-        QCOMPARE(parsed.instructions.size(), rows.size());
-        for (int r = 0; r < rows.size(); ++r) {
-            const Row &row = rows.at(r);
-            const VmeInstruction &ins = *parsed.instructions.at(r);
-            QCOMPARE((QList<bool>{ins.read, ins.noEcho, ins.echo}), flags.value(rws.indexOf(*row[ReadWriteColumn])));
-            QCOMPARE(VmeModeWord::dataModeLabels().value(ins.dataMode), *row[DataModeColumn]);
-            QCOMPARE(VmeModeWord::accessModeLabels().value(ins.accessMode), *row[AccessModeColumn]);
-            QCOMPARE(VmeModeWord::addressModeLabels().value(ins.addressMode), *row[AddressModeColumn]);
-            QCOMPARE(ins.id, quint8(row[IdColumn]->toUInt(nullptr, 0)));
-            QCOMPARE(ins.length, int(row[LengthColumn]->toUInt(nullptr, 0)));
-            const QString address = *row[AddressColumn];
-            QCOMPARE(ins.address, address.toUInt(nullptr, address.contains(QLatin1String("0x")) ? 0 : 16));
-            QCOMPARE(ins.data, program.instructions.at(r)->data);
-            QCOMPARE(ins.data.size(), ins.read ? 0 : ins.length * VmeModeWord::itemSize(ins.dataMode));
-        }
+        QCOMPARE(host.used, QSet<unsigned char>{5});
     }
-    QVERIFY2(passed > 500 && passed < 19500, qPrintable(QString::number(passed)));
-}
+
+    void commit_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("oldNumber");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<int>("number");   // the fields committed
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::addColumn<QSet<unsigned char>>("used");
+
+        const QString rows = "9|0x1000|Write(Echo)|D16|2|12 0x3456|Supervisor BLT|A24;"
+                             "017|ff0|Read(No Echo)|D8|0x10|77|INTR|A16";
+        const QByteArray bytes = QByteArray::fromHex("00001000c5600904" "00123456" "00000ff020300f10");
+        const QSet<unsigned char> ids{5, 9, 15};
+        const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
+        QTest::newRow("polling") << "poll 2.5 1e6 7" << 1 << rows << 0 << 7 << hex("002625a0") << bytes << ids;
+        QTest::newRow("vectors ascending") << "vec 9,3-4" << 0 << rows << 4 << -1 << hex("030409") << bytes << ids;
+        QTest::newRow("default vector") << "def" << 8 << rows << 257 << -1 << QByteArray() << bytes << ids;
+        QTest::newRow("interrupt, was polling") << "irq 2" << 0 << "0|0x04|Write(No Data Echo)|D32|1|1|INTR|A32" << -2
+            << 2 << QByteArray() << hex("000000048a30000400000001") << QSet<unsigned char>{0, 5};
+        QTest::newRow("INTR, ID not marked") << "intr 7" << 1 << rows << -7 << 7 << QByteArray() << hex("0000000e28300004")
+                                             << QSet<unsigned char>{5};
+    }
+
+    void commit()
+    {
+        QFETCH(int, oldNumber);
+        QFETCH(QString, rows);
+        FakeHost host;
+        host.used = {5};
+        host.polling = oldNumber == 0;
+        VmeProgram program(3u); // whatever it held is replaced
+        program.number = oldNumber;
+        Fields fields;
+        QFETCH(QString, kind);
+        const Kind k = kindOf(kind);
+        QVERIFY(!validate(rowsOf(rows), k, oldNumber, host, fields));
+        ProgramCheck::commit(fields, program, host);
+        QTEST(program.number, "number");
+        QTEST(program.level, "level");
+        QTEST(program.data, "data");
+        QVERIFY(program.vectorText == k.vectorText && program.isIntrOnly() == k.intr);
+        QCOMPARE(host.polling, program.number == 0);
+        QTEST(host.used, "used");
+        QByteArray out;
+        program.setProgram(out);
+        QTEST(out, "encoded");
+    }
+};
 
 QTEST_APPLESS_MAIN(TestEditorCheck)
 #include "tst_editorcheck.moc"

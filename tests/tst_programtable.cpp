@@ -1,5 +1,5 @@
-// The layout of the module's program memory, byte for byte, and the order of the program table.
-// (The free-ID search is tested through the window in tst_mainwindow.)
+// The layout of the module's program memory, byte for byte, the order of the program table and
+// the free-ID search.
 #include "fakehost.h"
 #include "programlayout.h"
 #include "programtablefixture.h"
@@ -40,109 +40,101 @@ class TestProgramTable : public QObject
 {
     Q_OBJECT
 private slots:
-    void layout_data();
-    void layout();
-    void tableOrder();
+    void layout_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("idsTaken"); // IDs 0.. marked used beforehand
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QByteArray>("starts");
+        QTest::addColumn<QByteArray>("vectorEntry"); // of every vector: the default vector program
+        QTest::addColumn<QString>("added");
+
+        QTest::newRow("empty table") << "" << 0 << 0 << int(ProgramLayout::Laid)
+                                     << hex("00000000 0100 00 00") + hex(Intr1To7) << hex("0001020304050607") << hex("000000ff")
+                                     << "257 -1 -2 -3 -4 -5 -6 -7";
+        QTest::newRow("filler after an interrupt program")
+            << "-1:0:5 -3:1" << 0x0a << 0 << int(ProgramLayout::Laid)
+            << hex("00000000 0100 00 00 00000000 8100 01 05 aaaaaaaaaa 000000 00000000 0100 02 01"
+                   "0000000428300004 0000000828300004 0000000a28300004 0000000c28300004 0000000e28300004")
+            << hex("0001040305060708") << hex("000000ff") << "257 -2 -4 -5 -6 -7";
+        const auto refused = [](const char *name, const char *table, int mask, int ids, int outcome, const char *added) {
+            QTest::newRow(name) << table << mask << ids << outcome << QByteArray() << QByteArray() << QByteArray()
+                                << added;
+        };
+        refused("polling program over 2048 bytes", "0:257", 1, 0, ProgramLayout::Overflow, "");
+        refused("INTR records would start at 2048", "0:255", 1, 0, ProgramLayout::Overflow, "257 -1 -2 -3 -4 -5 -6 -7");
+        refused("polling checked, no polling program", "", 1, 0, ProgramLayout::PollingMissing, "");
+        refused("no free ID for the default vector program", "", 0, 128, ProgramLayout::NoFreeId, "");
+    }
+
+    void layout()
+    {
+        QFETCH(QString, table);
+        QFETCH(int, mask);
+        QFETCH(int, idsTaken);
+        QFETCH(int, outcome);
+        QFETCH(QString, added);
+
+        BookHost host;
+        for (int id = 0; id < idsTaken; ++id)
+            host.book.setID(quint8(id), true);
+        const QList<VmeProgram *> list = programs(table, host);
+        const QSet<quint8> idsBefore = host.book.usedIDs();
+        ModuleMemory memory;
+        ProgramLayout::Result result = ProgramLayout(&host).lay(list, quint8(mask), memory);
+        const QString addedNumbers = numbers(result.added);
+        qDeleteAll(list);
+        qDeleteAll(result.added);
+
+        QCOMPARE(int(result.outcome), outcome);
+        QCOMPARE(addedNumbers, added);
+        const QHash<int, QString> texts{
+            {ProgramLayout::Laid, QString()},
+            {ProgramLayout::PollingMissing, QStringLiteral("Please set a program for Polling.")},
+            {ProgramLayout::Overflow, QStringLiteral("Memory Overflow: Please reduce a program to become 2048 bytes or less.")},
+            {ProgramLayout::NoFreeId,
+             QStringLiteral("No free ID is left outside the interactive range for the default vector program.")}};
+        QCOMPARE(result.message, texts.value(outcome));
+        if (outcome == ProgramLayout::NoFreeId)
+            QCOMPARE(host.book.usedIDs(), idsBefore); // nothing marked, not even an interactive ID
+        if (outcome != ProgramLayout::Laid)
+            return;
+
+        QFETCH(QByteArray, image);
+        QFETCH(QByteArray, starts);
+        QFETCH(QByteArray, vectorEntry);
+        QCOMPARE(memory.image.toHex(), image.toHex());
+        QCOMPARE(memory.startTable.toHex(), starts.toHex());
+        QCOMPARE(memory.countTable.toHex(), QByteArray(16, '0')); // no vector program
+        QCOMPARE(memory.vectorTable.toHex(), vectorEntry.repeated(256).toHex());
+        QCOMPARE(int(memory.events), 0xfe | (mask & 1));
+        QCOMPARE(int(memory.pollLevel), table.startsWith(QLatin1Char('0')) ? 2 : 0);
+    }
+
+    void tableOrder()
+    {
+        // Equal numbers keep their order of arrival: the second 3 has two instructions.
+        BookHost host;
+        const QList<VmeProgram *> list = programs(QStringLiteral("6:1 3:1 -3:1 -1:1 0:1 257:1 3:2 -7:1 1:1"), host);
+        QCOMPARE(numbers(list), QStringLiteral("0 1 3 3 6 257 -1 -3 -7"));
+        QCOMPARE(list.at(3)->instructions.size(), 2);
+        qDeleteAll(list);
+    }
+
+    void freeIds()
+    {
+        // From 128 the search skips the interactive range, looks at 0..127 once, then gives up.
+        BookHost host;
+        for (unsigned char id = 0; id < 127; ++id)
+            QVERIFY(host.book.setID(id, true));
+        unsigned char id = 0;
+        QVERIFY(host.book.getFreeID(id) && id == 127 && !host.book.checkID(128));
+        QVERIFY(host.book.setID(127, true) && !host.book.getFreeID(id));
+        QVERIFY(host.book.setID(127, false) && !host.book.setID(127, false));
+    }
 };
-
-void TestProgramTable::layout_data()
-{
-    QTest::addColumn<QString>("table");
-    QTest::addColumn<int>("mask");
-    QTest::addColumn<int>("idsTaken"); // IDs 0.. marked used beforehand
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<QByteArray>("image");
-    QTest::addColumn<QByteArray>("starts");
-    QTest::addColumn<QByteArray>("counts");
-    QTest::addColumn<QByteArray>("vectors"); // vectors with an entry of their own
-    QTest::addColumn<QByteArray>("ownEntry");
-    QTest::addColumn<QByteArray>("otherEntry");
-    QTest::addColumn<QString>("added");
-
-    const QByteArray zeros = hex("0000000000000000");
-    QTest::newRow("empty table") << "" << 0 << 0 << int(ProgramLayout::Laid)
-                                 << hex("00000000 0100 00 00") + hex(Intr1To7) << hex("0001020304050607") << zeros
-                                 << QByteArray() << QByteArray() << hex("000000ff") << "257 -1 -2 -3 -4 -5 -6 -7";
-    QTest::newRow("vectors 1 and 3 at 16")
-        << "0:2 2:2::0103" << 1 << 0 << int(ProgramLayout::Laid)
-        << hex("00000000 0100 01 01 00000000 0100 02 01 00000000 0100 03 01 00000000 0100 04 01"
-               "00000000 0100 00 00") + hex(Intr1To7)
-        << hex("0005060708090a0b") << hex("0100000000000000") << hex("0103") << hex("01001000") << hex("000020ff")
-        << "257 -1 -2 -3 -4 -5 -6 -7";
-    QTest::newRow("filler after an interrupt program")
-        << "-1:0:5 -3:1" << 0x0a << 0 << int(ProgramLayout::Laid)
-        << hex("00000000 0100 00 00 00000000 8100 01 05 aaaaaaaaaa 000000 00000000 0100 02 01"
-               "0000000428300004 0000000828300004 0000000a28300004 0000000c28300004 0000000e28300004")
-        << hex("0001040305060708") << zeros << QByteArray() << QByteArray() << hex("000000ff") << "257 -2 -4 -5 -6 -7";
-    const auto refused = [](const char *name, const char *table, int mask, int ids, int outcome, const char *added) {
-        QTest::newRow(name) << table << mask << ids << outcome << QByteArray() << QByteArray() << QByteArray()
-                            << QByteArray() << QByteArray() << QByteArray() << added;
-    };
-    refused("polling program over 2048 bytes", "0:257", 1, 0, ProgramLayout::Overflow, "");
-    refused("INTR records would start at 2048", "0:255", 1, 0, ProgramLayout::Overflow, "257 -1 -2 -3 -4 -5 -6 -7");
-    refused("polling checked, no polling program", "", 1, 0, ProgramLayout::PollingMissing, "");
-    refused("no free ID for the default vector program", "", 0, 128, ProgramLayout::NoFreeId, "");
-}
-
-void TestProgramTable::layout()
-{
-    QFETCH(QString, table);
-    QFETCH(int, mask);
-    QFETCH(int, idsTaken);
-    QFETCH(int, outcome);
-    QFETCH(QString, added);
-
-    BookHost host;
-    for (int id = 0; id < idsTaken; ++id)
-        host.book.setID(quint8(id), true);
-    const QList<VmeProgram *> list = programs(table, host);
-    const QSet<quint8> idsBefore = host.book.usedIDs();
-    ModuleMemory memory;
-    ProgramLayout::Result result = ProgramLayout(&host).lay(list, quint8(mask), memory);
-    const QString addedNumbers = numbers(result.added);
-    qDeleteAll(list);
-    qDeleteAll(result.added);
-
-    QCOMPARE(int(result.outcome), outcome);
-    QCOMPARE(addedNumbers, added);
-    const QHash<int, QString> texts{
-        {ProgramLayout::Laid, QString()},
-        {ProgramLayout::PollingMissing, QStringLiteral("Please set a program for Polling.")},
-        {ProgramLayout::Overflow, QStringLiteral("Memory Overflow: Please reduce a program to become 2048 bytes or less.")},
-        {ProgramLayout::NoFreeId,
-         QStringLiteral("No free ID is left outside the interactive range for the default vector program.")}};
-    QCOMPARE(result.message, texts.value(outcome));
-    if (outcome == ProgramLayout::NoFreeId)
-        QCOMPARE(host.book.usedIDs(), idsBefore); // nothing marked, not even an interactive ID
-    if (outcome != ProgramLayout::Laid)
-        return;
-
-    QFETCH(QByteArray, image);
-    QFETCH(QByteArray, starts);
-    QFETCH(QByteArray, counts);
-    QFETCH(QByteArray, vectors);
-    QFETCH(QByteArray, ownEntry);
-    QFETCH(QByteArray, otherEntry);
-    QCOMPARE(memory.image.toHex(), image.toHex());
-    QCOMPARE(memory.startTable.toHex(), starts.toHex());
-    QCOMPARE(memory.countTable.toHex(), counts.toHex());
-    QByteArray table256 = otherEntry.repeated(256);
-    for (const char v : vectors)
-        table256.replace(4 * quint8(v), 4, ownEntry);
-    QCOMPARE(memory.vectorTable.toHex(), table256.toHex());
-    QCOMPARE(int(memory.events), 0xfe | (mask & 1));
-    QCOMPARE(int(memory.pollLevel), table.startsWith(QLatin1Char('0')) ? 2 : 0);
-}
-
-void TestProgramTable::tableOrder()
-{
-    // Equal numbers keep their order of arrival: the second 3 has two instructions.
-    BookHost host;
-    const QList<VmeProgram *> list = programs(QStringLiteral("6:1 3:1 -3:1 -1:1 0:1 257:1 3:2 -7:1 1:1"), host);
-    QCOMPARE(numbers(list), QStringLiteral("0 1 3 3 6 257 -1 -3 -7"));
-    QCOMPARE(list.at(3)->instructions.size(), 2);
-    qDeleteAll(list);
-}
 
 QTEST_APPLESS_MAIN(TestProgramTable)
 #include "tst_programtable.moc"

@@ -4,34 +4,22 @@
 #include "datatext.h"
 #include "fuzzcheck.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QSet>
-#include <QString>
 #include <QStringList>
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 namespace {
 
-QByteArray sortedBytes(const QSet<unsigned char> &set)
+// The text rebuilt from stored vectors (any order, the first giving the program number) reads
+// back as the same set.
+void vectorsRoundTrip(const QByteArray &stored)
 {
-    QList<unsigned char> list(set.begin(), set.end());
-    std::sort(list.begin(), list.end());
-    QByteArray bytes;
-    for (unsigned char v : list)
-        bytes.append(char(v));
-    return bytes;
-}
-
-QSet<unsigned char> setOf(const QByteArray &bytes)
-{
-    QSet<unsigned char> set;
-    for (char v : bytes)
-        set.insert(static_cast<unsigned char>(v));
-    return set;
+    QSet<unsigned char> want, back;
+    for (char v : stored)
+        want.insert(static_cast<unsigned char>(v));
+    FUZZ_CHECK(DataText::checkVectorNum(DataText::vectorText(quint8(stored.at(0)) + 1, stored), back));
+    FUZZ_CHECK(back == want);
 }
 
 void dataTexts(const QString &text, const QByteArray &raw)
@@ -40,32 +28,20 @@ void dataTexts(const QString &text, const QByteArray &raw)
     for (int width = 0; width < 3; ++width) {
         const int itemSize = width == 0 ? 1 : width == 1 ? 2 : 4;
 
-        QByteArray bytes;
+        QByteArray bytes, whole = raw.left(raw.size() - raw.size() % itemSize);
         const bool ok = DataText::data(width, bytes, text);
         const int count = DataText::check(width, text);
-        FUZZ_CHECK(ok == (count >= 0));
-        FUZZ_CHECK(bytes.size() % itemSize == 0);
-        if (ok) {
-            FUZZ_CHECK(count == pieces);
-            FUZZ_CHECK(bytes.size() == qsizetype(count) * itemSize);
-            // What was read, written back, reads back the same.
+        FUZZ_CHECK(ok == (count >= 0) && bytes.size() % itemSize == 0);
+        FUZZ_CHECK(ok ? count == pieces && bytes.size() == qsizetype(count) * itemSize : bytes.size() / itemSize < pieces);
+        // Bytes written as text read back the same: those read from the text, then the raw input.
+        for (const QByteArray &b : {ok ? bytes : QByteArray(), whole}) {
             QString written;
-            DataText::strData(width, bytes, written);
             QByteArray back;
-            FUZZ_CHECK(DataText::data(width, back, written));
-            FUZZ_CHECK(back == bytes);
-        } else {
-            FUZZ_CHECK(bytes.size() / itemSize < pieces);
+            DataText::strData(width, b, written);
+            FUZZ_CHECK(written.size() == b.size() / itemSize * (2 * itemSize + 3));
+            FUZZ_CHECK(DataText::data(width, back, written) && back == b);
+            FUZZ_CHECK(DataText::check(width, written) == int(b.size() / itemSize));
         }
-
-        QString written;
-        DataText::strData(width, raw, written);
-        const QByteArray whole = raw.left(raw.size() - raw.size() % itemSize);
-        FUZZ_CHECK(written.size() == whole.size() / itemSize * (2 * itemSize + 3));
-        QByteArray back;
-        FUZZ_CHECK(DataText::data(width, back, written));
-        FUZZ_CHECK(back == whole);
-        FUZZ_CHECK(DataText::check(width, written) == int(whole.size() / itemSize));
     }
 }
 
@@ -93,20 +69,12 @@ void vectorLists(const QString &text, const QByteArray &raw)
 {
     QSet<unsigned char> vectors;
     if (DataText::checkVectorNum(text, vectors) && !vectors.isEmpty()) {
-        // Stored ascending, the smallest vector giving the program number.
-        const QByteArray stored = sortedBytes(vectors);
-        const QString rebuilt = DataText::vectorText(quint8(stored.at(0)) + 1, stored);
-        QSet<unsigned char> back;
-        FUZZ_CHECK(DataText::checkVectorNum(rebuilt, back));
-        FUZZ_CHECK(back == vectors);
+        QList<unsigned char> list(vectors.begin(), vectors.end());
+        std::sort(list.begin(), list.end());
+        vectorsRoundTrip(QByteArray(reinterpret_cast<const char *>(list.constData()), list.size()));
     }
-    if (!raw.isEmpty()) {
-        // Any stored order: the text rebuilt from it reads back as the same set.
-        const QString rebuilt = DataText::vectorText(quint8(raw.at(0)) + 1, raw);
-        QSet<unsigned char> back;
-        FUZZ_CHECK(DataText::checkVectorNum(rebuilt, back));
-        FUZZ_CHECK(back == setOf(raw));
-    }
+    if (!raw.isEmpty())
+        vectorsRoundTrip(raw);
 }
 
 } // namespace

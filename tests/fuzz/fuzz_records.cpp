@@ -7,14 +7,10 @@
 #include "programhost.h"
 #include "vmeprogram.h"
 
-#include <QByteArray>
-#include <QList>
-
-#include <cstddef>
-#include <cstdint>
 
 namespace {
 
+// Marks each ID the parser takes; every other question has a fixed answer.
 class RecordingHost : public ProgramHost
 {
 public:
@@ -26,32 +22,12 @@ public:
     int readWrite() override { return 0; }
     bool checkInteractiveID(unsigned char id, unsigned char *, unsigned char *) override { return id < 128; }
     bool checkID(unsigned char id) override { return id < 128; }
-    bool getFreeID(unsigned char &id) override
-    {
-        id = 0;
-        return true;
-    }
-    bool setID(unsigned char id, bool used) override
-    {
-        if (used)
-            marked.append(id);
-        return used;
-    }
+    bool getFreeID(unsigned char &id) override { return id = 0, true; }
+    bool setID(unsigned char id, bool used) override { return used && (marked.append(id), true); }
     bool checkVectorID(int) override { return false; }
     bool pollingPresent() override { return false; }
     void setPollingPresent(bool) override {}
 };
-
-int itemSize(int dataMode)
-{
-    return VmeModeWord::itemSize(dataMode);
-}
-
-// Size of the record an instruction is encoded into.
-int recordSize(const VmeInstruction &ins)
-{
-    return VmeInstruction::RecordHeaderSize + ((ins.mode() & 0x8000) ? ins.byteLength() : 0);
-}
 
 } // namespace
 
@@ -67,29 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int count = wanted;
     VmeProgram program(bytes, count, pos, &host);
     const int parsed = int(program.instructions.size());
-    FUZZ_CHECK(count >= 0 && count <= wanted);
-    FUZZ_CHECK(parsed + count == wanted);
-    FUZZ_CHECK(parsed <= (bytes.size() + 7) / 8);
+    FUZZ_CHECK(count >= 0 && parsed + count == wanted && parsed <= (bytes.size() + 7) / 8);
     FUZZ_CHECK(int(host.marked.size()) == parsed);
 
     // The records parsed lie end to end inside the array.
     qsizetype p = pos;
     for (int i = 0; i < parsed; ++i) {
         const VmeInstruction *ins = program.instructions.at(i);
-        FUZZ_CHECK(host.marked.at(i) == ins->id);
-        FUZZ_CHECK(p >= 0 && p + 8 <= bytes.size());
+        FUZZ_CHECK(host.marked.at(i) == ins->id && p >= 0 && p + 8 <= bytes.size());
         const int byteLength = quint8(bytes.at(p + 7));
-        FUZZ_CHECK(ins->address == VmeProgram::fromByteArray(bytes.mid(p, 4)));
-        FUZZ_CHECK(ins->id == quint8(bytes.at(p + 6)));
-        FUZZ_CHECK(ins->length == byteLength / itemSize(ins->dataMode));
+        FUZZ_CHECK(ins->address == VmeProgram::fromByteArray(bytes.mid(p, 4)) && ins->id == quint8(bytes.at(p + 6)));
+        FUZZ_CHECK(ins->length == byteLength / VmeModeWord::itemSize(ins->dataMode));
         p += 8;
-        if (ins->read) {
-            FUZZ_CHECK(ins->data.isEmpty());
-        } else {
-            FUZZ_CHECK(ins->data == bytes.mid(p, byteLength));
-            FUZZ_CHECK(ins->data.size() == byteLength);
-            p += byteLength;
-        }
+        FUZZ_CHECK(ins->data == (ins->read ? QByteArray() : bytes.mid(p, byteLength)));
+        FUZZ_CHECK(ins->read || ins->data.size() == byteLength);
+        p += ins->read ? 0 : byteLength;
     }
     FUZZ_CHECK(p <= bytes.size() || parsed == 0);
 
@@ -99,34 +67,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray encoded;
     const int encodedCount = program.setProgram(encoded);
     FUZZ_CHECK(encodedCount == parsed);
-    int expectedSize = 0;
-    if (program.isIntrOnly())
-        expectedSize = VmeProgram::IntrRecordSize;
-    else
-        for (const VmeInstruction *ins : program.instructions)
-            expectedSize += recordSize(*ins);
+    int expectedSize = 0; // a header per record, and the data of a write
+    for (const VmeInstruction *ins : program.instructions)
+        expectedSize += VmeInstruction::RecordHeaderSize + ((ins->mode() & 0x8000) ? ins->byteLength() : 0);
+    expectedSize = program.isIntrOnly() ? int(VmeProgram::IntrRecordSize) : expectedSize;
     FUZZ_CHECK(encoded.size() == expectedSize);
 
     int again = parsed + 1;
     VmeProgram reparsed(encoded, again, 0, nullptr);
-    FUZZ_CHECK(again == 1);
-    FUZZ_CHECK(int(reparsed.instructions.size()) == parsed);
+    FUZZ_CHECK(again == 1 && int(reparsed.instructions.size()) == parsed);
 
     bool allKnown = !program.isIntrOnly();
     for (int i = 0; i < parsed && !program.isIntrOnly(); ++i) {
         const VmeInstruction *a = program.instructions.at(i);
         const VmeInstruction *b = reparsed.instructions.at(i);
-        FUZZ_CHECK(b->address == a->address);
-        FUZZ_CHECK(b->id == a->id);
+        FUZZ_CHECK(b->address == a->address && b->id == a->id);
         if (a->accessMode < 0) {
             allKnown = false;
             FUZZ_CHECK(b->mode() == VmeModeWord::IntrMode);
             continue;
         }
-        FUZZ_CHECK(b->mode() == a->mode());
-        FUZZ_CHECK(b->length == a->length);
-        if (!a->read)
-            FUZZ_CHECK(b->data == a->data.left(b->data.size()));
+        FUZZ_CHECK(b->mode() == a->mode() && b->length == a->length);
+        FUZZ_CHECK(a->read || b->data == a->data.left(b->data.size()));
     }
     if (allKnown) {
         // Once normalised by one encoding, the bytes are a fixed point.
@@ -141,10 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         int one = 1;
         VmeProgram intr(bytes, one, 0, nullptr);
-        FUZZ_CHECK(one == 0);
         const VmeInstruction *ins = intr.instructions.first();
-        FUZZ_CHECK(ins->address == 2 * level);
-        FUZZ_CHECK(ins->accessMode == VmeModeWord::IntrAccessIndex);
+        FUZZ_CHECK(one == 0 && ins->address == 2 * level && ins->accessMode == VmeModeWord::IntrAccessIndex);
         FUZZ_CHECK(ins->length == 1 && ins->read && ins->noEcho && ins->id == 0);
     }
 
