@@ -10,7 +10,9 @@
 #include "tarnixsim.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -145,6 +147,38 @@ private slots:
         QVERIFY(!child<QPushButton>(*w, "download")->isEnabled());
         QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
         QCOMPARE(writes().constLast(), quint32(2048)); // the block with the bad byte; the mask never went
+    }
+
+    // Downloaded programs run: the polling program's reports reach the log; level 3 raised with
+    // vector 5 gives the interrupt program's, its acknowledge's and the vector program's; after a
+    // download with no event checked nothing more comes.
+    void programsReportIntoTheLog()
+    {
+        auto w = window();
+        QVERIFY(w);
+        fill(*w, "0:1::00004e20 -3:1:::a 6:1::05"); // polling every 20 ms
+        w->setEvent(0x09);
+        auto *download = child<QPushButton>(*w, "download");
+        download->click();
+        QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
+        child<QLineEdit>(*w, "tcp")->setText(QString::number(sim()->tcpPort()));
+        child<QPushButton>(*w, "connect")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w->statusBar()->currentMessage(), QStringLiteral("connected"), 5000);
+        auto *log = child<QPlainTextEdit>(*w, "log");
+        const auto reports = [log](const char *id) { return log->toPlainText().count(QLatin1String(id)); };
+        QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x01") >= 2, 5000);
+        QCOMPARE(reports("ID : 0x02") + reports("ID : 0x04"), 0);
+        QVERIFY(sim()->raiseInterrupt(3, 5));
+        QTRY_VERIFY_WITH_TIMEOUT(reports("ID : 0x04") == 1, 5000);
+        QCOMPARE(reports("ID : 0x02") + reports("ID : 0x03"), 2);
+        w->setEvent(0);
+        download->click();
+        QTRY_VERIFY_WITH_TIMEOUT(download->isEnabled(), 10000);
+        QTest::qWait(100); // reports already on their way
+        const int polled = reports("ID : 0x01");
+        sim()->raiseInterrupt(3, 5);
+        QTest::qWait(300); // fifteen polling intervals
+        QCOMPARE(reports("ID : 0x01") + reports("ID : 0x02"), polled + 1);
     }
 
     void deletionFromTheTable()

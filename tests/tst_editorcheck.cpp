@@ -2,6 +2,7 @@
 #include "programcheck.h"
 #include "vmeprogram.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace ProgramCheck;
@@ -10,10 +11,10 @@ namespace {
 
 // Rows as "id|address|read/write|width|length|data|access|address mode" separated by ";",
 // "~" for a cell without an item.
-QList<Row> rowsOf(const QString &spec)
+QList<Row> rowsOf(const QString &text)
 {
     QList<Row> rows;
-    for (const QString &line : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    for (const QString &line : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QStringList cells = line.split(QLatin1Char('|'));
         Row &row = rows.emplace_back();
         for (int c = 0; c < ColumnCount; ++c)
@@ -23,9 +24,9 @@ QList<Row> rowsOf(const QString &spec)
 }
 
 // "poll <interval> <usec per unit> [priority]", "irq <level>", "intr <level>", "vec [list]", "def".
-Kind kindOf(const QString &spec)
+Kind kindOf(const QString &text)
 {
-    const QStringList w = spec.split(QLatin1Char(' '));
+    const QStringList w = text.split(QLatin1Char(' '));
     Kind k;
     k.intr = w[0] == "intr";
     k.type = w[0] == "poll" ? Kind::Polling : k.intr || w[0] == "irq" ? Kind::Interrupt : Kind::Vector;
@@ -172,6 +173,66 @@ private slots:
         QByteArray out;
         program.setProgram(out);
         QTEST(out, "encoded");
+    }
+
+    // Any rows that pass the checks, committed, encoded and parsed back, give the instructions
+    // that their texts name; every other set of rows is refused with a message and a cell.
+    void committedRowsEncodeAsTheySay()
+    {
+        const QList<QStringList> cells[ColumnCount] = { // per column: texts that pass, texts that do not
+            {{"0", "5", "127", "0x7f", "017"}, {"128", "256", "", "x", "~"}},
+            {{"0x1000", "1000", "FFFFFFFC", "0x1002", "1001"}, {"100000000", "0x", "zz", "", "~"}},
+            {VmeModeWord::readWriteLabels(), {"", "Write", "~"}},
+            {VmeModeWord::dataModeLabels(), {"", "D64"}},
+            {{"1", "2", "3", "0x2", "03", "0"}, {"63", "64", "127", "128", "255", "0200", "-1", "", "~"}},
+            {{"0", "ff", "0x1234", "65535", "0xdeadbeef", "4294967295", "100"}, {"1FF", "x"}},
+            {VmeModeWord::accessModeLabels(), {"", "bogus", "~"}},
+            {VmeModeWord::addressModeLabels(), {"", "~"}}};
+        const QList<QList<bool>> flags{{1, 0, 0}, {0, 0, 0}, {0, 0, 1}, {0, 1, 0}, {1, 1, 0}}; // read, noEcho, echo
+        QRandomGenerator rng(20261207);
+        int passed = 0;
+        const auto draw = [&](int c) { const QStringList &l = cells[c].at(rng.bounded(8) ? 0 : 1); return l.at(rng.bounded(int(l.size()))); };
+        for (int n = 0; n < 20000; ++n) {
+            QStringList lines;
+            for (int r = 1 + rng.bounded(2); r > 0; --r) {
+                QStringList line, data;
+                for (int c = 0; c < ColumnCount; ++c)
+                    line << draw(c);
+                for (int i = rng.bounded(4); i > 0; --i)
+                    data << draw(DataColumn);
+                line[DataColumn] = rng.bounded(8) ? data.join(QLatin1Char(' ')) : QStringLiteral("~");
+                lines << line.join(QLatin1Char('|'));
+            }
+            const QList<Row> rows = rowsOf(lines.join(QLatin1Char(';')));
+            FakeHost host;
+            Fields fields;
+            if (const auto fault = validate(rows, kindOf(QStringLiteral("vec 1")), 1, host, fields)) {
+                QVERIFY(!fault->message.isEmpty() && fault->row >= 0 && fault->row < rows.size());
+                continue;
+            }
+            VmeProgram program;
+            ProgramCheck::commit(fields, program, host);
+            QByteArray bytes;
+            int records = program.setProgram(bytes);
+            const VmeProgram parsed(bytes, records, 0, nullptr);
+            QCOMPARE(parsed.instructions.size(), rows.size());
+            for (int r = 0; r < rows.size(); ++r) {
+                const Row &row = rows.at(r);
+                const VmeInstruction &ins = *parsed.instructions.at(r);
+                const QString address = *row[AddressColumn];
+                QCOMPARE((QList<bool>{ins.read, ins.noEcho, ins.echo}), flags.value(VmeModeWord::readWriteLabels().indexOf(*row[ReadWriteColumn])));
+                QCOMPARE(VmeModeWord::dataModeLabels().value(ins.dataMode) + VmeModeWord::accessModeLabels().value(ins.accessMode) +
+                             VmeModeWord::addressModeLabels().value(ins.addressMode),
+                         *row[DataModeColumn] + *row[AccessModeColumn] + *row[AddressModeColumn]);
+                QCOMPARE(ins.id, quint8(row[IdColumn]->toUInt(nullptr, 0)));
+                QCOMPARE(ins.length, int(row[LengthColumn]->toUInt(nullptr, 0)));
+                QCOMPARE(ins.address, address.toUInt(nullptr, address.contains(QLatin1String("0x")) ? 0 : 16));
+                QCOMPARE(ins.data, program.instructions.at(r)->data);
+                QCOMPARE(ins.data.size(), ins.read ? 0 : ins.length * VmeModeWord::itemSize(ins.dataMode));
+            }
+            ++passed;
+        }
+        QVERIFY2(passed > 500 && passed < 19500, qPrintable(QString::number(passed)));
     }
 };
 

@@ -156,225 +156,212 @@ class TestProgramFile : public QObject
 {
     Q_OBJECT
 private slots:
-    void emptyTableFile();
-    void recordOrder();
-    void refused_data();
-    void refused();
-    void windowRoundTrip_data();
-    void windowRoundTrip();
-    void windowOpen();
-    void windowDiscardQuestion_data();
-    void windowDiscardQuestion();
-    void windowFailures_data();
-    void windowFailures();
-    void diskFull();
-};
+    void emptyTableFile()
+    {
+        QByteArray expected = record(0x3330, 0xFFFFFFFF, hex("01000203")) + record(0x3338, 0xFFFFFFFF, hex("FE0280FF")) +
+                              record(0x333F, 4, hex("00")) + record(0x333F, 6, hex("00")) +
+                              record(0x333F, 12, hex("00000000")) + record(0x333F, 16, hex("0001020304050607")) +
+                              record(0x333F, 24, hex("0000000000000000"));
+        for (int k = 0; k < 1024; k += 128)
+            expected += record(0x333F, quint32(1024 + k), hex("000000FF").repeated(32));
+        expected += record(0x333F, 2048, hex("0000000001001400" "0000000228300004000000042830000400000006283000040000000828300004"
+                                             "0000000A283000040000000C283000040000000E28300004")) +
+                    record(0x333E, 4, hex("02")) + end;
+        const QByteArray file = ProgramFile::encode(emptyTable(), {1, 0, 2, 3}, 0x03, 128, 255);
+        QCOMPARE(file.toHex(), expected.toHex());
 
-void TestProgramFile::emptyTableFile()
-{
-    QByteArray expected = record(0x3330, 0xFFFFFFFF, hex("01000203")) + record(0x3338, 0xFFFFFFFF, hex("FE0280FF")) +
-                          record(0x333F, 4, hex("00")) + record(0x333F, 6, hex("00")) +
-                          record(0x333F, 12, hex("00000000")) + record(0x333F, 16, hex("0001020304050607")) +
-                          record(0x333F, 24, hex("0000000000000000"));
-    for (int k = 0; k < 1024; k += 128)
-        expected += record(0x333F, quint32(1024 + k), hex("000000FF").repeated(32));
-    expected += record(0x333F, 2048, hex("0000000001001400" "0000000228300004000000042830000400000006283000040000000828300004"
-                                         "0000000A283000040000000C283000040000000E28300004")) +
-                record(0x333E, 4, hex("02")) + end;
-    const QByteArray file = ProgramFile::encode(emptyTable(), {1, 0, 2, 3}, 0x03, 128, 255);
-    QCOMPARE(file.toHex(), expected.toHex());
+        ModuleMemory m;
+        QCOMPARE(readFile(file, m), QString());
+        MarkingHost host;
+        const Table table = ProgramFile::rebuild(m, &host);
+        QStringList names;  // INTR-only programs end in "*"
+        for (const auto &program : table.programs)
+            names << ProgramFile::programName(*program) + (program->isIntrOnly() ? "*" : "");
+        QCOMPARE(names, QStringList({"Vector(default)", "Interrupt1*", "Interrupt2*", "Interrupt3*", "Interrupt4*",
+                                     "Interrupt5*", "Interrupt6*", "Interrupt7*"}));
+        QCOMPARE(host.marked, QList<int>{20});
 
-    ModuleMemory m;
-    QCOMPARE(readFile(file, m), QString());
-    MarkingHost host;
-    const Table table = ProgramFile::rebuild(m, &host);
-    QStringList names;  // INTR-only programs end in "*"
-    for (const auto &program : table.programs)
-        names << ProgramFile::programName(*program) + (program->isIntrOnly() ? "*" : "");
-    QCOMPARE(names, QStringList({"Vector(default)", "Interrupt1*", "Interrupt2*", "Interrupt3*", "Interrupt4*",
-                                 "Interrupt5*", "Interrupt6*", "Interrupt7*"}));
-    QCOMPARE(host.marked, QList<int>{20});
-
-    m.image = QByteArray(300, 'x');  // pieces of 128, 128 and 44 bytes
-    QVERIFY(ProgramFile::encode(m, {}, 0, 0, 0)
-                .endsWith(QByteArray(record(0x333F, 2048, QByteArray(128, 'x')) + record(0x333F, 2176, QByteArray(128, 'x')) +
-                                     record(0x333F, 2304, QByteArray(44, 'x')) + record(0x333E, 4, hex("00")) + end)));
-}
-
-void TestProgramFile::recordOrder()
-{
-    // The stop write lands on the vector table before its first piece replaces it; further
-    // pieces append; the enable mask comes from the settings record, not the last record;
-    // nothing after the end record counts, and a file may end between records.
-    ModuleMemory m;
-    const QByteArray file = record(0x333F, 4, hex("00")) + record(0x333F, 2048, "ab") +
-                            record(0x333F, 1024, hex("00001000")) + record(0x333F, 1700, "\x01") +
-                            record(0x333F, 9000, "c") + record(0x3338, 0xFFFFFFFF, "\x81\x06\x05\x07") +
-                            record(0x1234, 0, "zz") + record(0x333E, 4, "\xFF");
-    QCOMPARE(readFile(file + end + record(0x333F, 6, "\x05"), m), QString());
-    ModuleMemory cut;
-    QCOMPARE(readFile(file + "\x33", cut), QString());
-    QCOMPARE(cut.image, m.image);
-    QCOMPARE(m.vectorTable.left(6), hex("000010000100"));
-    QCOMPARE(m.image, QByteArray("abc"));
-    QCOMPARE(m.events, quint8(0x81));
-    QCOMPARE(m.savedEnable, quint8(0x06));
-    QCOMPARE(m.pollLevel, quint8(0));
-}
-
-void TestProgramFile::refused_data()
-{
-    QTest::addColumn<ModuleMemory>("memory");
-    QTest::addColumn<QString>("program");
-    ModuleMemory m = everyKind();
-    m.image[200 + 5] = 0x70;  // access code 7
-    QTest::newRow("undefined code, shared vector program") << m << "Vector1";
-    m = everyKind();
-    m.countTable[4] = char(200);
-    QTest::newRow("count past the image") << m << "Interrupt4";
-    m = everyKind();
-    put(m.vectorTable, 800, hex("00044800"));  // vector 200 at 1096
-    QTest::newRow("offset at the image end") << m << "Vector200";
-    m = everyKind();
-    m.image[1048 + 7] = char(255);
-    QTest::newRow("write data past the image") << m << "Interrupt4";
-}
-
-void TestProgramFile::refused()
-{
-    QFETCH(ModuleMemory, memory);
-    QFETCH(QString, program);
-    MarkingHost host;
-    const Table table = ProgramFile::rebuild(memory, &host);
-    QCOMPARE(table.refused, program);
-    QVERIFY(table.programs.empty() && host.marked.isEmpty());
-}
-
-void TestProgramFile::windowRoundTrip_data()
-{
-    QTest::addColumn<ModuleMemory>("memory");
-    QTest::newRow("empty table") << emptyTable();
-    QTest::newRow("every kind") << everyKind();
-    ModuleMemory m;  // polling at 0, the default vector program at 8, a program for every level
-    m.events = 0xFF;
-    m.image = ins(0x10, 0x0100, 1) + ins(0, 0x0100, 2);
-    for (int level = 1; level <= 7; ++level) {
-        m.startTable[level] = char(level + 1);
-        m.image += ins(quint32(level), 0x0900, quint8(10 + level), {}, 4);
+        m.image = QByteArray(300, 'x');  // pieces of 128, 128 and 44 bytes
+        QVERIFY(ProgramFile::encode(m, {}, 0, 0, 0)
+                    .endsWith(QByteArray(record(0x333F, 2048, QByteArray(128, 'x')) + record(0x333F, 2176, QByteArray(128, 'x')) +
+                                         record(0x333F, 2304, QByteArray(44, 'x')) + record(0x333E, 4, hex("00")) + end)));
     }
-    m.vectorTable = hex("000008FF").repeated(256);
-    QTest::newRow("all levels") << m;
-}
 
-void TestProgramFile::windowRoundTrip()
-{
-    // Opened and saved again (laid out anew from the rebuilt table): the same bytes.
-    QFETCH(ModuleMemory, memory);
-    QTemporaryDir dir;
-    const QByteArray file = ProgramFile::encode(memory, {0, 3, 2, 1}, 0xA5, 16, 200);
-    auto w = newWindow();
-    click(*w, "fopen", writeFile(dir.filePath("a.prg"), file));
-    w->setModified(true);
-    click(*w, "fsave", dir.filePath("b.prg"));
-    QCOMPARE(readAll(dir.filePath("b.prg")).toHex(), file.toHex());
-    QVERIFY(!w->isModified());
-}
+    void recordOrder()
+    {
+        // The stop write lands on the vector table before its first piece replaces it; further
+        // pieces append; the enable mask comes from the settings record, not the last record;
+        // nothing after the end record counts, and a file may end between records.
+        ModuleMemory m;
+        const QByteArray file = record(0x333F, 4, hex("00")) + record(0x333F, 2048, "ab") +
+                                record(0x333F, 1024, hex("00001000")) + record(0x333F, 1700, "\x01") +
+                                record(0x333F, 9000, "c") + record(0x3338, 0xFFFFFFFF, "\x81\x06\x05\x07") +
+                                record(0x1234, 0, "zz") + record(0x333E, 4, "\xFF");
+        QCOMPARE(readFile(file + end + record(0x333F, 6, "\x05"), m), QString());
+        ModuleMemory cut;
+        QCOMPARE(readFile(file + "\x33", cut), QString());
+        QCOMPARE(cut.image, m.image);
+        QCOMPARE(m.vectorTable.left(6), hex("000010000100"));
+        QCOMPARE(m.image, QByteArray("abc"));
+        QCOMPARE(m.events, quint8(0x81));
+        QCOMPARE(m.savedEnable, quint8(0x06));
+        QCOMPARE(m.pollLevel, quint8(0));
+    }
 
-void TestProgramFile::windowOpen()
-{
-    QTemporaryDir dir;
-    auto w = newWindow();
-    click(*w, "fsave", dir.filePath("empty.prg"));
-    QCOMPARE(readAll(dir.filePath("empty.prg")).toHex(),
-             ProgramFile::encode(emptyTable(0), {1, 0, 0, 0}, 0, 128, 255).toHex());
+    void refused_data()
+    {
+        QTest::addColumn<ModuleMemory>("memory");
+        QTest::addColumn<QString>("program");
+        ModuleMemory m = everyKind();
+        m.image[200 + 5] = 0x70;  // access code 7
+        QTest::newRow("undefined code, shared vector program") << m << "Vector1";
+        m = everyKind();
+        m.countTable[4] = char(200);
+        QTest::newRow("count past the image") << m << "Interrupt4";
+        m = everyKind();
+        put(m.vectorTable, 800, hex("00044800"));  // vector 200 at 1096
+        QTest::newRow("offset at the image end") << m << "Vector200";
+        m = everyKind();
+        m.image[1048 + 7] = char(255);
+        QTest::newRow("write data past the image") << m << "Interrupt4";
+    }
 
-    click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
-    QCOMPARE(rows(*w), everyKindRows);
-    QCOMPARE(w->checkEvent(), 0x13);
-    // Indices outside the General tab's lists keep its choices; the rest applies.
-    QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite()}), QList<int>({1, 0, 1, 4}));
-    unsigned char low = 0, high = 0;
-    w->checkInteractiveID(0, &low, &high);
-    QCOMPARE(QList<int>({low, high}), QList<int>({16, 200}));
-    QVERIFY(!w->checkID(12) && w->checkID(13));
-    QVERIFY(w->pollingPresent());
-}
+    void refused()
+    {
+        QFETCH(ModuleMemory, memory);
+        QFETCH(QString, program);
+        MarkingHost host;
+        const Table table = ProgramFile::rebuild(memory, &host);
+        QCOMPARE(table.refused, program);
+        QVERIFY(table.programs.empty() && host.marked.isEmpty());
+    }
 
-void TestProgramFile::windowDiscardQuestion_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::newRow("Cancel") << int(QMessageBox::Cancel);
-    QTest::newRow("Discard") << int(QMessageBox::Discard);
-}
+    void windowRoundTrip_data()
+    {
+        QTest::addColumn<ModuleMemory>("memory");
+        QTest::newRow("empty table") << emptyTable();
+        QTest::newRow("every kind") << everyKind();
+        ModuleMemory m;  // polling at 0, the default vector program at 8, a program for every level
+        m.events = 0xFF;
+        m.image = ins(0x10, 0x0100, 1) + ins(0, 0x0100, 2);
+        for (int level = 1; level <= 7; ++level) {
+            m.startTable[level] = char(level + 1);
+            m.image += ins(quint32(level), 0x0900, quint8(10 + level), {}, 4);
+        }
+        m.vectorTable = hex("000008FF").repeated(256);
+        QTest::newRow("all levels") << m;
+    }
 
-void TestProgramFile::windowDiscardQuestion()
-{
-    QFETCH(int, answer);
-    QTemporaryDir dir;
-    const QString path = writeFile(dir.filePath("every.prg"), everyKindFile);
-    auto w = newWindow();
-    w->setModified(true);
-    ModalAnswerer box{QMessageBox::StandardButton(answer)};
-    if (answer == QMessageBox::Discard)
-        answerFileDialog(path);
-    child<QPushButton>(*w, "fopen")->click();
-    QVERIFY(box.seen());
-    QCOMPARE(box.title(), QString());
-    QCOMPARE(box.text(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"));
-    QCOMPARE(box.buttons(), QMessageBox::Discard | QMessageBox::Cancel);
-    QCOMPARE(box.defaultButton(), QMessageBox::Cancel);
-    QCOMPARE(rows(*w), answer == QMessageBox::Discard ? everyKindRows : QStringList());
-    QCOMPARE(w->isModified(), answer == QMessageBox::Cancel);
-}
+    void windowRoundTrip()
+    {
+        // Opened and saved again (laid out anew from the rebuilt table): the same bytes.
+        QFETCH(ModuleMemory, memory);
+        QTemporaryDir dir;
+        const QByteArray file = ProgramFile::encode(memory, {0, 3, 2, 1}, 0xA5, 16, 200);
+        auto w = newWindow();
+        click(*w, "fopen", writeFile(dir.filePath("a.prg"), file));
+        w->setModified(true);
+        click(*w, "fsave", dir.filePath("b.prg"));
+        QCOMPARE(readAll(dir.filePath("b.prg")).toHex(), file.toHex());
+        QVERIFY(!w->isModified());
+    }
 
-void TestProgramFile::windowFailures_data()
-{
-    QTest::addColumn<QByteArray>("file");  // empty: none there
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QByteArray unreadable = everyKindFile;
-    unreadable[unreadable.indexOf(hex("0000200089000308")) + 5] = 0x70;
-    QTest::newRow("socket, not a file") << QByteArray() << "fopen" << "File open"
-                                        << "\"%1\": Can't open file\nNo such device or address.";
-    QTest::newRow("cut inside a record") << everyKindFile.left(700) << "fopen" << "File read"
-                                         << "\"%1\": Can't read\nUnknown error.";
-    QTest::newRow("unreadable instruction") << unreadable << "fopen" << "File read"
-                                            << "\"%1\": Can't read an instruction of Vector1.";
-    QTest::newRow("no such directory") << QByteArray() << "fsave" << "File save"
-                                       << "\"%1\": Can't open file for writing\nNo such file or directory.";
-}
+    void windowOpen()
+    {
+        QTemporaryDir dir;
+        auto w = newWindow();
+        click(*w, "fsave", dir.filePath("empty.prg"));
+        QCOMPARE(readAll(dir.filePath("empty.prg")).toHex(),
+                 ProgramFile::encode(emptyTable(0), {1, 0, 0, 0}, 0, 128, 255).toHex());
 
-void TestProgramFile::windowFailures()
-{
-    // Every failure is shown and leaves the table and its event boxes as they were.
-    QFETCH(QByteArray, file);
-    QFETCH(QString, button);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QTemporaryDir dir;
-    auto w = newWindow();
-    click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
-    const bool opening = button == QLatin1String("fopen");
-    const QString path = !file.isEmpty() ? writeFile(dir.filePath("x.prg"), file)
-                                         : dir.filePath(opening ? "socket" : "none/x.prg");
-    QLocalServer socket;  // there for the open dialog, but no file to read
-    QVERIFY(!opening || !file.isEmpty() || socket.listen(path));
-    ModalAnswerer box;
-    click(*w, qPrintable(button), path);
-    QVERIFY(box.seen());
-    QCOMPARE(box.title(), title);
-    QCOMPARE(box.text(), text.arg(path));
-    QCOMPARE(rows(*w), everyKindRows);
-    QCOMPARE(w->checkEvent(), 0x13);
-}
+        click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+        QCOMPARE(rows(*w), everyKindRows);
+        QCOMPARE(w->checkEvent(), 0x13);
+        // Indices outside the General tab's lists keep its choices; the rest applies.
+        QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite()}), QList<int>({1, 0, 1, 4}));
+        unsigned char low = 0, high = 0;
+        w->checkInteractiveID(0, &low, &high);
+        QCOMPARE(QList<int>({low, high}), QList<int>({16, 200}));
+        QVERIFY(!w->checkID(12) && w->checkID(13));
+        QVERIFY(w->pollingPresent());
+    }
 
-void TestProgramFile::diskFull()
-{
-    QFile full(QStringLiteral("/dev/full"));
-    QVERIFY(full.open(QIODevice::WriteOnly));
-    QCOMPARE(ProgramFile::writeAll(full, everyKindFile), "\"/dev/full\": Can't write\nNo space left on device.");
-}
+    void windowDiscardQuestion_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Cancel") << int(QMessageBox::Cancel);
+        QTest::newRow("Discard") << int(QMessageBox::Discard);
+    }
+
+    void windowDiscardQuestion()
+    {
+        QFETCH(int, answer);
+        QTemporaryDir dir;
+        const QString path = writeFile(dir.filePath("every.prg"), everyKindFile);
+        auto w = newWindow();
+        w->setModified(true);
+        ModalAnswerer box{QMessageBox::StandardButton(answer)};
+        if (answer == QMessageBox::Discard)
+            answerFileDialog(path);
+        child<QPushButton>(*w, "fopen")->click();
+        QVERIFY(box.seen());
+        QCOMPARE(box.title(), QString());
+        QCOMPARE(box.text(), QStringLiteral("The settings has been modified.\nDo you want to discard your changes?"));
+        QCOMPARE(box.buttons(), QMessageBox::Discard | QMessageBox::Cancel);
+        QCOMPARE(box.defaultButton(), QMessageBox::Cancel);
+        QCOMPARE(rows(*w), answer == QMessageBox::Discard ? everyKindRows : QStringList());
+        QCOMPARE(w->isModified(), answer == QMessageBox::Cancel);
+    }
+
+    void windowFailures_data()
+    {
+        QTest::addColumn<QByteArray>("file");  // empty: none there
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QByteArray unreadable = everyKindFile;
+        unreadable[unreadable.indexOf(hex("0000200089000308")) + 5] = 0x70;
+        QTest::newRow("socket, not a file") << QByteArray() << "fopen" << "File open"
+                                            << "\"%1\": Can't open file\nNo such device or address.";
+        QTest::newRow("cut inside a record") << everyKindFile.left(700) << "fopen" << "File read"
+                                             << "\"%1\": Can't read\nUnknown error.";
+        QTest::newRow("unreadable instruction") << unreadable << "fopen" << "File read"
+                                                << "\"%1\": Can't read an instruction of Vector1.";
+        QTest::newRow("no such directory") << QByteArray() << "fsave" << "File save"
+                                           << "\"%1\": Can't open file for writing\nNo such file or directory.";
+    }
+
+    void windowFailures()
+    {
+        // Every failure is shown and leaves the table and its event boxes as they were.
+        QFETCH(QByteArray, file);
+        QFETCH(QString, button);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        auto w = newWindow();
+        click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+        const bool opening = button == QLatin1String("fopen");
+        const QString path = !file.isEmpty() ? writeFile(dir.filePath("x.prg"), file)
+                                             : dir.filePath(opening ? "socket" : "none/x.prg");
+        QLocalServer socket;  // there for the open dialog, but no file to read
+        QVERIFY(!opening || !file.isEmpty() || socket.listen(path));
+        ModalAnswerer box;
+        click(*w, qPrintable(button), path);
+        QVERIFY(box.seen());
+        QCOMPARE(box.title(), title);
+        QCOMPARE(box.text(), text.arg(path));
+        QCOMPARE(rows(*w), everyKindRows);
+        QCOMPARE(w->checkEvent(), 0x13);
+    }
+
+    void diskFull()
+    {
+        QFile full(QStringLiteral("/dev/full"));
+        QVERIFY(full.open(QIODevice::WriteOnly));
+        QCOMPARE(ProgramFile::writeAll(full, everyKindFile), "\"/dev/full\": Can't write\nNo space left on device.");
+    }
+};
 
 QTEST_MAIN(TestProgramFile)
 #include "tst_programfile.moc"
