@@ -18,7 +18,7 @@ bool CtlTcpClient::fill(int waitMs)
         if (socket.bytesAvailable() == 0)
             return false;
     }
-    buffer.append(socket.readAll());
+    packets.append(socket.readAll());
     return true;
 }
 
@@ -28,10 +28,11 @@ CtlTcpClient::Result CtlTcpClient::next(kelvo_vme_master_header &header, QByteAr
     QDeadlineTimer deadline(waitMs);
     for (;;) {
         int dataSize = 0;
-        switch (KelvoPacket::frameAt(buffer.constData(), buffer.size(), header, dataSize)) {
+        const char *bytes = nullptr;
+        switch (packets.peek(header, bytes, dataSize)) {
         case KelvoPacket::Frame::Complete:
-            data = buffer.mid(KelvoPacket::HeaderSize, dataSize);
-            consume(KelvoPacket::HeaderSize + dataSize);
+            data = QByteArray(bytes, dataSize);
+            packets.take(dataSize);
             return Result::Ok;
         case KelvoPacket::Frame::CrcError:
             return Result::CrcError;

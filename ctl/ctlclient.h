@@ -27,13 +27,12 @@ public:
     // nothing came (time-out or the peer closed: see isOpen).
     bool fill(int waitMs);
     bool isOpen() const { return socket.state() == QAbstractSocket::ConnectedState; }
-    // Unconsumed bytes of the stream; consume(n) drops the first n of them.
-    const QByteArray &pending() const { return buffer; }
-    void consume(qsizetype n) { buffer.remove(0, n); }
+    // The packets received and not yet taken.
+    PacketStream &stream() { return packets; }
     QString errorString() const { return socket.errorString(); }
 
 private:
     QTcpSocket socket;
-    QByteArray buffer;
+    PacketStream packets;
     int timeoutMs;
 };

@@ -242,18 +242,18 @@ class Sink
 public:
     Sink(FILE *text, QFile *raw) : text(text), raw(raw) {}
 
-    // Takes every whole packet at the start of bytes, at most limit of them (-1: no limit).
-    // Returns the number of bytes used; crcError is set when a header's CRC was wrong (the
-    // packets before it are taken).
-    qsizetype take(const QByteArray &bytes, qint64 limit, bool &crcError)
+    // Takes every whole packet of the stream, at most limit of them (-1: no limit). crcError
+    // is set when a header's CRC was wrong (the packets before it are taken).
+    void take(PacketStream &stream, qint64 limit, bool &crcError)
     {
-        qsizetype pos = 0;
         crcError = false;
+        const char *first = nullptr; // raw bytes of the packets taken, which lie end to end
+        qsizetype taken = 0;
         while (limit < 0 || reports < limit) {
             kelvo_vme_master_header header;
+            const char *data = nullptr;
             int dataSize = 0;
-            const auto frame = KelvoPacket::frameAt(bytes.constData() + pos, bytes.size() - pos,
-                                                    header, dataSize);
+            const auto frame = stream.peek(header, data, dataSize);
             if (frame == KelvoPacket::Frame::CrcError) {
                 crcError = true;
                 ++crcErrors;
@@ -261,27 +261,28 @@ public:
             }
             if (frame == KelvoPacket::Frame::Incomplete)
                 break;
+            if (!first)
+                first = data - KelvoPacket::HeaderSize;
             if (!raw) {
-                ReportText::appendReport(header, bytes.constData() + pos + KelvoPacket::HeaderSize,
-                                         dataSize, log);
+                ReportText::appendReport(header, data, dataSize, log);
                 // Text goes out in pieces that stay in the cache, not as one string per read.
                 if (log.size() >= TextPiece)
                     flushText();
             }
-            pos += KelvoPacket::HeaderSize + dataSize;
+            stream.take(dataSize);
+            taken += KelvoPacket::HeaderSize + dataSize;
             ++reports;
         }
         if (raw) {
-            if (raw->write(bytes.constData(), pos) != pos)
+            if (taken && raw->write(first, taken) != taken)
                 writeFailed = true;
         } else {
             flushText();
             // Whoever reads the text through a pipe sees each report as it arrives.
-            if (pos > 0 && std::fflush(text) != 0)
+            if (taken && std::fflush(text) != 0)
                 writeFailed = true;
         }
-        this->bytes += pos;
-        return pos;
+        bytes += taken;
     }
 
     qint64 reports = 0;
@@ -337,7 +338,7 @@ int listenCommand(const Options &o)
     int status = Success;
     for (;;) {
         bool crcError = false;
-        client.consume(sink.take(client.pending(), o.count, crcError));
+        sink.take(client.stream(), o.count, crcError);
         if (crcError) {
             status = fail(NoAnswer, QStringLiteral("CRC error in a header from the module"));
             break;
@@ -351,7 +352,7 @@ int listenCommand(const Options &o)
             break;
         if (!client.fill(100) && !client.isOpen()) {
             // Every whole packet before the close has been taken above.
-            status = fail(NoAnswer, client.pending().isEmpty()
+            status = fail(NoAnswer, client.stream().pending() == 0
                                         ? QStringLiteral("the module closed the connection")
                                         : QStringLiteral("the module closed the connection inside a packet"));
             break;
@@ -373,21 +374,21 @@ int decodeCommand(const Options &o)
     Sink sink(stdout, nullptr);
     QElapsedTimer clock;
     clock.start();
-    QByteArray buffer;
+    PacketStream stream;
     int status = Success;
     for (;;) {
         const QByteArray chunk = file.read(1 << 20);
-        buffer.append(chunk);
+        stream.append(chunk);
         bool crcError = false;
-        buffer.remove(0, sink.take(buffer, -1, crcError));
+        sink.take(stream, -1, crcError);
         if (crcError) {
             status = fail(Refused, QStringLiteral("CRC error in the header at byte %1").arg(sink.bytes));
             break;
         }
         if (chunk.isEmpty()) {
-            if (!buffer.isEmpty())
+            if (stream.pending())
                 status = fail(Refused, QStringLiteral("%1 bytes at the end are not a whole packet")
-                                           .arg(buffer.size()));
+                                           .arg(stream.pending()));
             break;
         }
     }
