@@ -60,6 +60,16 @@ bool parseSimUnmapped(const QString &text, SimUnmapped *unmapped)
     return true;
 }
 
+bool parseSimVmeRange(const QString &text, SimVmeRange *range)
+{
+    SimUnmapped parsed;
+    if (!parseSimUnmapped(text, &parsed))
+        return false;
+    range->addressMode = parsed.addressMode;
+    range->range = parsed.range;
+    return true;
+}
+
 bool parseSimIrq(const QString &text, SimIrq *irq)
 {
     const QStringList parts = text.split(QLatin1Char(':'));

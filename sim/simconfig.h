@@ -27,6 +27,13 @@ struct SimUnmapped
     SimRange range;
 };
 
+// A VME range of one address mode: where a slave sits, or where a fault applies.
+struct SimVmeRange
+{
+    int addressMode = SimA32;
+    SimRange range;
+};
+
 // Fault injection, switchable at run time.
 struct SimFaults
 {
@@ -38,10 +45,14 @@ struct SimFaults
     QVector<SimRange> rbcpBusErrors; // register accesses touching these answer with the bus error flag
     QVector<SimRange> rbcpLostWrites; // writes are acknowledged, but bytes inside these are not stored
 
+    // VME accesses touching these are refused with the parameter error bit
+    QVector<SimVmeRange> vmeParamErrors;
+
     // TCP channel, counted per connection from its first packet (1-based); 0 switches off
     qint64 tcpCorruptCrcPacket = 0;  // this packet leaves with a wrong header CRC
     qint64 tcpCloseAfterPackets = 0; // the connection is closed once this many packets were sent
     bool tcpByteAtATime = false;     // every packet trickles out one byte per write
+    qint64 tcpMuteAfterPackets = 0;  // after this many packets nothing more is sent (still open)
     int tcpByteIntervalMs = 1;       // pause between the trickled bytes
 };
 
@@ -84,6 +95,10 @@ struct SimConfig
     QVector<SimIrq> irqs;                   // interrupts raised on the VME bus
 
     QVector<SimUnmapped> unmapped;
+    // The slaves of a crate: once an address mode has one, only they answer in that mode and
+    // every other access of the mode ends with the VME error bit. A mode without any answers
+    // everywhere (but in the unmapped ranges).
+    QVector<SimVmeRange> slaves;
     SimFaults faults;
 
     bool reportsOnConnect = false;          // every new connection gets `reports`
@@ -96,6 +111,8 @@ struct SimConfig
 bool parseSimRange(const QString &text, SimRange *range);
 // Parses "A16:first-last" (A16, A24 or A32).
 bool parseSimUnmapped(const QString &text, SimUnmapped *unmapped);
+// The same into a SimVmeRange.
+bool parseSimVmeRange(const QString &text, SimVmeRange *range);
 // Parses "L:V" or "L:V:period-ms" (level 1..7, vector 0..255, period 1..3600000).
 bool parseSimIrq(const QString &text, SimIrq *irq);
 // Parses a MAC address "00:1A:2B:3C:4D:5E" (or with '-' separators).

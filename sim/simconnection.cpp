@@ -141,6 +141,11 @@ void SimConnection::answer(const QByteArray &headerBytes, const QByteArray &data
     sendPacket(packet(response, payload));
 }
 
+bool SimConnection::muted() const
+{
+    return m_faults.tcpMuteAfterPackets > 0 && m_packetsSent >= m_faults.tcpMuteAfterPackets;
+}
+
 void SimConnection::stampPacket(char *packet)
 {
     ++m_packetsSent;
@@ -158,6 +163,8 @@ bool SimConnection::sendPacket(QByteArray packet)
     if (m_closing || packet.size() < SimWire::HeaderSize)
         return false;
     refreshFaults();
+    if (muted())
+        return true; // a module that hangs: the packet never leaves
     stampPacket(packet.data());
     output(packet);
     if (m_closeRequested)
@@ -287,7 +294,7 @@ void SimConnection::pumpReports()
     refreshFaults();
     const int packetSize = int(m_reportTemplate.size());
     const qint64 perChunk = std::max(1, ChunkBytes / packetSize);
-    while (outstanding() < HighWater) {
+    while (outstanding() < HighWater && !muted()) {
         qint64 n = m_burst.count > 0 ? m_burst.count - m_reportsSent : std::numeric_limits<qint64>::max();
         if (n <= 0) {
             finishReports();
@@ -302,6 +309,8 @@ void SimConnection::pumpReports()
         }
         if (m_faults.tcpCloseAfterPackets > 0)
             n = std::max<qint64>(1, std::min(n, m_faults.tcpCloseAfterPackets - m_packetsSent));
+        if (m_faults.tcpMuteAfterPackets > 0)
+            n = std::min(n, m_faults.tcpMuteAfterPackets - m_packetsSent);
 
         QByteArray chunk(int(n) * packetSize, Qt::Uninitialized);
         char *p = chunk.data();

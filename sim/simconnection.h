@@ -55,6 +55,7 @@ private:
     void finishReports();
     void output(const QByteArray &bytes);
     void stampPacket(char *packet);
+    bool muted() const;
     qint64 outstanding() const;
     void beginClose();
     void closeWhenDrained();

@@ -40,6 +40,11 @@ QList<QCommandLineOption> options()
             s("L:V[:period-ms]")),
         opt({s("unmapped")}, s("VME range where no slave answers (VME error bit), e.g. A24:0x100000-0x1FFFFF "
                                "or A32:0x8000+0x100. Repeatable."), s("mode:range")),
+        opt({s("slave")}, s("VME range where a slave answers, e.g. A24:0x100000-0x10FFFF; repeatable, to "
+                            "stand for a crate with a few modules. Once an address mode has a slave, every "
+                            "access of that mode outside the slaves ends with the VME error bit; a mode "
+                            "without slaves answers everywhere. --unmapped holes apply inside slaves too."),
+            s("mode:range")),
         opt({s("drop")}, s("Fault: fraction (0..1) of RBCP replies that are lost; the request is still "
                            "carried out."), s("fraction"), s("0")),
         opt({s("seed")}, s("Fault: seed of the reply drop decisions (default 1)."), s("n"), s("1")),
@@ -50,9 +55,13 @@ QList<QCommandLineOption> options()
                                 "flag, e.g. 0x4-0x7. Repeatable."), s("range")),
         opt({s("lost-write")}, s("Fault: RBCP writes are acknowledged, but the bytes inside this register range "
                                  "keep their old values, e.g. 0x900-0x900. Repeatable."), s("range")),
+        opt({s("param-error")}, s("Fault: VME accesses touching this range are refused with the parameter "
+                                  "error bit, e.g. A24:0x200000-0x20FFFF. Repeatable."), s("mode:range")),
         opt({s("corrupt-crc")}, s("Fault: the Nth packet sent on each TCP connection (counting from 1) leaves "
                                   "with a wrong header CRC."), s("n"), s("0")),
         opt({s("close-after")}, s("Fault: close each TCP connection after N packets were sent."), s("n"), s("0")),
+        opt({s("mute-after")}, s("Fault: send nothing more on a TCP connection once N packets were sent on it; "
+                                 "commands are still carried out and the connection stays open."), s("n"), s("0")),
         opt({s("byte-at-a-time")}, s("Fault: write every TCP packet one byte at a time, flushing between bytes.")),
         opt({s("byte-interval")}, s("Pause between the bytes of --byte-at-a-time (default 1 ms)."), s("ms"),
             s("1")),
@@ -173,6 +182,18 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
         }
     }
 
+    auto vmeRanges = [&](const QString &name, QVector<SimVmeRange> &out) {
+        for (const QString &r : parser.values(name)) {
+            SimVmeRange range;
+            if (parseSimVmeRange(r, &range))
+                out.append(range);
+            else if (bad.isEmpty())
+                bad = QStringLiteral("invalid %1 range: %2").arg(name, r);
+        }
+    };
+    vmeRanges(QStringLiteral("slave"), c.slaves);
+    vmeRanges(QStringLiteral("param-error"), c.faults.vmeParamErrors);
+
     bool ok = false;
     c.faults.rbcpDropFraction = value("drop").toDouble(&ok);
     if ((!ok || c.faults.rbcpDropFraction < 0.0 || c.faults.rbcpDropFraction > 1.0) && bad.isEmpty())
@@ -193,6 +214,7 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
     ranges(QStringLiteral("lost-write"), QStringLiteral("lost write"), c.faults.rbcpLostWrites);
     num("corrupt-crc", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCorruptCrcPacket);
     num("close-after", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCloseAfterPackets);
+    num("mute-after", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpMuteAfterPackets);
     c.faults.tcpByteAtATime = parser.isSet(QStringLiteral("byte-at-a-time"));
     num("byte-interval", 60000, &c.faults.tcpByteIntervalMs);
 

@@ -2,6 +2,7 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -28,7 +29,7 @@ QString hex(quint64 value, int width)
 } // namespace
 
 SimState::SimState(const SimConfig &config)
-    : m_verbose(config.verbose), m_unmapped(config.unmapped), m_vector(config.interruptVector),
+    : m_verbose(config.verbose), m_unmapped(config.unmapped), m_slaves(config.slaves), m_vector(config.interruptVector),
       m_faults(config.faults), m_dropRandom(config.faults.rbcpDropSeed)
 {
     m_registers.setVersion(config.version);
@@ -65,7 +66,28 @@ bool SimState::vmeRangeMapped(int addressMode, quint64 address, quint64 size) co
         if (u.addressMode == addressMode && u.range.overlaps(address, size))
             return false;
     }
-    return true;
+    return slavesCover(addressMode, address, size);
+}
+
+bool SimState::slavesCover(int addressMode, quint64 address, quint64 size) const
+{
+    // Every byte of the access must lie in a slave of its mode; adjacent slaves may share one.
+    bool listed = false;
+    quint64 at = address;
+    const quint64 end = address + size;
+    for (bool advanced = true; advanced && at < end;) {
+        advanced = false;
+        for (const SimVmeRange &s : m_slaves) {
+            if (s.addressMode != addressMode)
+                continue;
+            listed = true;
+            if (s.range.first <= at && at <= s.range.last) {
+                at = quint64(s.range.last) + 1;
+                advanced = true;
+            }
+        }
+    }
+    return !listed || at >= end;
 }
 
 quint16 SimState::execute(const SimWire::Header &command, const QByteArray &writeData, QByteArray *readData)
@@ -103,7 +125,14 @@ quint16 SimState::carryOut(const SimWire::Header &command, const QByteArray &wri
         status = SimWire::StatusParamError;
     } else {
         QMutexLocker lock(&m_mutex);
-        if (!vmeRangeMapped(space, command.address, quint64(size))) {
+        const auto refused = std::any_of(m_faults.vmeParamErrors.cbegin(), m_faults.vmeParamErrors.cend(),
+                                         [&](const SimVmeRange &r) {
+                                             return r.addressMode == space
+                                                 && r.range.overlaps(command.address, quint64(size));
+                                         });
+        if (refused) {
+            status = SimWire::StatusParamError;
+        } else if (!vmeRangeMapped(space, command.address, quint64(size))) {
             status = SimWire::StatusVmeError;
         } else if (write) {
             m_memory.write(space, command.address, writeData.left(size));

@@ -92,6 +92,7 @@ public:
 
 private:
     bool vmeRangeMapped(int addressMode, quint64 address, quint64 size) const;
+    bool slavesCover(int addressMode, quint64 address, quint64 size) const;
     void enableMaybeWritten(quint32 address, int size);
 
     const bool m_verbose;
@@ -99,6 +100,7 @@ private:
     SimVmeMemory m_memory;
     SimRegisters m_registers;
     QVector<SimUnmapped> m_unmapped;
+    const QVector<SimVmeRange> m_slaves;
     quint32 m_vector = 0;
     SimFaults m_faults;
     QRandomGenerator m_dropRandom;
