@@ -69,6 +69,8 @@ const char Description[] =
     "  stop                    stop every program (event enable mask 0)\n"
     "  listen                  print every report in the log's text, or save them raw (--raw)\n"
     "  decode FILE             turn a raw capture into the log's text\n"
+    "  scan                    read one item at every step of an address range and print the\n"
+    "                          addresses that answer (default A24, D16, every 0x10000)\n"
     "\n"
     "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage (nothing was\n"
     "sent), 3 no answer or a network failure.";
@@ -442,6 +444,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                  QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, addressMode, dataMode, access, echo,
                   verify, count, seconds, raw});
+    p.addOptions(scanOptions());
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
                             QStringLiteral("COMMAND [ARGS...]"));
 
@@ -467,7 +470,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.args = positional.mid(1);
     static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
-                                         QStringLiteral("decode")};
+                                         QStringLiteral("decode"), QStringLiteral("scan")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -526,6 +529,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.echo = p.isSet(echo);
     o.verify = p.isSet(verify);
     o.raw = p.value(raw);
+    if (!readScanOptions(p, o, text))
+        return BadUsage;
 
     if (o.command != QStringLiteral("decode")) {
         o.target = p.value(target);
@@ -562,6 +567,8 @@ int run(const QStringList &arguments)
         return stopCommand(o);
     if (o.command == QStringLiteral("listen"))
         return listenCommand(o);
+    if (o.command == QStringLiteral("scan"))
+        return scanCommand(o);
     return decodeCommand(o);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ctlscan.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -28,6 +30,7 @@ struct Options
     qint64 count = -1;   // listen: reports to take (-1: no limit)
     double seconds = -1; // listen: time to listen (-1: no limit)
     QString raw;         // listen: file for the raw packets
+    ScanOptions scan;
     QString command;
     QStringList args;
 };

@@ -233,6 +233,94 @@ private slots:
                  qPrintable(r.err));
         sim->writeRegisters(4, QByteArray(1, '\0'));
     }
+
+    // scan against a crate whose slaves sit at the first and the last step of every address
+    // mode, and which greets each connection with reports of ID 128 (Read D32 A32): answers are
+    // told from them by ID and mode word. Then scans that end early: the addresses found before
+    // are printed. Bad arguments are aimed at nothing (status 2: nothing was sent).
+    void scan_data()
+    {
+        QTest::addColumn<QString>("target"); // crate, module or nothing
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        auto row = [](const char *name, const char *target, const char *fault, const char *args, int status,
+                      const QString &out, const char *err) {
+            QTest::newRow(name) << target << fault << args << status << out << err;
+        };
+        row("A16", "crate", "", "scan --address-mode A16", 0,
+            "0x00000000 A16 D16 0xa160\n0x00001200 A16 D16 0x0000\n0x0000ff00 A16 D16 0x0000\n",
+            "256 addresses tried, 3 answering");
+        row("A24 one in flight", "crate", "", "scan --in-flight 1", 0,
+            "0x00000000 A24 D16 0x0000\n0x00300000 A24 D16 0x3000\n0x00310000 A24 D16 0x3100\n"
+            "0x00ff0000 A24 D16 0x0000\n", "256 addresses tried, 4 answering");
+        row("A24 ranges, three IDs", "crate", "", "scan --ranges --step 0x8000 --id-range 250-252", 0,
+            "0x00000000-0x00008000 A24 D16 2 addresses\n0x00300000-0x00318000 A24 D16 4 addresses\n"
+            "0x00ff0000-0x00ff8000 A24 D16 2 addresses\n", "512 addresses tried, 8 answering");
+        // The reports' own mode: only the ID range keeps them apart.
+        row("A32 D32 at an offset", "crate", "", "scan --address-mode A32 --data-mode D32 --offset 0xFFFC --id-range 200-210", 0,
+            "0x00000000 A32 D32 0x00000000\n0x12340000 A32 D32 0x00000000\n0xffff0000 A32 D32 0xcafef00d\n",
+            "65536 addresses tried, 3 answering");
+        QString hundred;
+        for (int i = 0; i < 100; ++i)
+            hundred += QStringLiteral("0x%1 A24 D16 0x0000\n").arg(i << 16, 8, 16, QLatin1Char('0'));
+        row("parameter error", "module", "param", "scan", 1, hundred, "parameter error (MODE:0x0501) at 0x00640000");
+        row("connection dropped", "module", "close", "scan", 3, hundred, "the module closed the connection");
+        row("module silent", "module", "mute", "scan --timeout 300", 3, hundred,
+            "no answer from the module for the read at 0x00640000");
+        row("step misaligned", "nothing", "", "scan --step 0x10001", 2, "", "2byte aligned");
+        row("beyond A16", "nothing", "", "scan --address-mode A16 --to 0x10000", 2, "", "bad value \"0x10000\" for --to");
+        row("read leaves A16", "nothing", "", "scan --address-mode A16 --offset 0x100", 2, "", "leaves the A16 space");
+        row("from after to", "nothing", "", "scan --from 0x20000 --to 0x10000", 2, "", "lies after --to");
+        row("bad ID range", "nothing", "", "scan --id-range 9-3", 2, "", "--id-range");
+        row("scan option on read", "nothing", "", "read 0 --step 4", 2, "", "--step applies to scan only");
+        row("read option on scan", "nothing", "", "scan --echo", 2, "", "--echo does not apply to scan");
+    }
+
+    void scan()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, fault);
+        QFETCH(QString, args);
+        TarnixSimThread crate;
+        QStringList aimed = aim(1, 1);
+        if (target == QLatin1String("crate")) {
+            SimConfig config;
+            config.tcpPort = config.udpPort = 0;
+            config.slaves = {{SimA16, {0, 0xFF}}, {SimA16, {0x1200, 0x12FF}}, {SimA16, {0xFF00, 0xFFFF}},
+                             {SimA24, {0, 0xFFFF}}, {SimA24, {0x300000, 0x31FFFF}}, {SimA24, {0xFF0000, 0xFFFFFF}},
+                             {SimA32, {0, 0xFFFF}}, {SimA32, {0x12340000, 0x1234FFFF}},
+                             {SimA32, {0xFFFF0000, 0xFFFFFFFF}}};
+            config.reportsOnConnect = true;
+            config.reports.count = 200;
+            config.reports.id = 128;
+            QVERIFY(crate.startSim(config));
+            crate.sim()->writeVme(SimA16, 0, QByteArray::fromHex("a160"));
+            crate.sim()->writeVme(SimA24, 0x300000, QByteArray::fromHex("3000"));
+            crate.sim()->writeVme(SimA24, 0x310000, QByteArray::fromHex("3100"));
+            crate.sim()->writeVme(SimA32, 0xFFFFFFFC, QByteArray::fromHex("cafef00d"));
+            aimed = aim(crate);
+        } else if (target == QLatin1String("module")) {
+            // The 101st step (0x640000) is refused, or its answer never comes.
+            SimFaults faults;
+            if (fault == QLatin1String("param"))
+                faults.vmeParamErrors = {{SimA24, {0x640000, 0x640001}}};
+            else if (fault == QLatin1String("close"))
+                faults.tcpCloseAfterPackets = 100;
+            else
+                faults.tcpMuteAfterPackets = 100;
+            module.sim()->setFaults(faults);
+            aimed = aim(module);
+        }
+        const Run r = ctl(aimed + args.split(' '));
+        module.sim()->setFaults(SimFaults());
+        QTEST(r.status, "status");
+        QTEST(r.out, "out");
+        QFETCH(QString, err);
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCtl)

@@ -1,0 +1,393 @@
+// tarnixctl scan: which addresses answer on the VME bus. One read of one item per step; a read
+// that comes back without the VME error bit answers. Several reads are in flight at once, so a
+// long scan is bounded by the module rather than by round trips.
+#include "ctlscan.h"
+
+#include "ctlcommands.h"
+#include "ctlrbcp.h"
+#include "modeword.h"
+#include "packet.h"
+
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+#include <cstdio>
+#include <deque>
+#include <vector>
+
+#include <unistd.h>
+
+namespace Ctl {
+
+namespace {
+
+const char *const ScanOnly[] = {"from", "to", "step", "offset", "in-flight", "ranges", "id-range"};
+const char *const NotForScan[] = {"echo", "verify", "count", "seconds", "raw"};
+
+quint64 lastAddress(int addressMode)
+{
+    return addressMode == 0 ? 0xFFFFu : addressMode == 1 ? 0xFFFFFFu : 0xFFFFFFFFu;
+}
+
+QString hex(quint64 value, int digits)
+{
+    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
+}
+
+// Status of one read of the scan.
+enum class Outcome { Waiting, Answered, NoSlave };
+
+struct Read
+{
+    quint64 base = 0;
+    QDeadlineTimer deadline;
+    Outcome outcome = Outcome::Waiting;
+    quint32 value = 0;
+};
+
+// Prints answering addresses in scan order, one line each or folded into ranges.
+class Lines
+{
+public:
+    Lines(const ScanOptions &s) : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode))
+    {
+        modes = (VmeModeWord::addressModeLabels().at(s.addressMode) + QLatin1Char(' ') +
+                 VmeModeWord::dataModeLabels().at(s.dataMode)).toLatin1();
+    }
+
+    void answered(quint64 base, quint32 value)
+    {
+        ++count;
+        if (!folding) {
+            std::printf("0x%08llx %s 0x%0*x\n", static_cast<unsigned long long>(base), modes.constData(), 2 * size,
+                        value);
+            return;
+        }
+        if (run == 0)
+            first = {base, value};
+        last = base;
+        ++run;
+    }
+    // A step that did not answer (or whose answer is not known) ends a range.
+    void gap() { endRange(); }
+
+    quint64 count = 0;
+
+private:
+    void endRange()
+    {
+        if (run == 1)
+            std::printf("0x%08llx %s 0x%0*x\n", static_cast<unsigned long long>(first.first), modes.constData(),
+                        2 * size, first.second);
+        else if (run > 1)
+            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", static_cast<unsigned long long>(first.first),
+                        static_cast<unsigned long long>(last), modes.constData(), static_cast<unsigned long long>(run));
+        run = 0;
+    }
+
+    bool folding;
+    int size;
+    QByteArray modes;
+    quint64 run = 0;
+    std::pair<quint64, quint32> first;
+    quint64 last = 0;
+};
+
+class Scan
+{
+public:
+    Scan(const Options &o) : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), lines(s)
+    {
+        VmeModeWord word;
+        word.read = true;
+        word.dataMode = s.dataMode;
+        word.addressMode = s.addressMode;
+        word.accessMode = o.accessMode;
+        mode = word.mode();
+        steps = (s.to - s.from) / s.step + 1;
+        stepOfId.assign(256, -1);
+        progress = isatty(STDERR_FILENO) == 1;
+    }
+
+    int run()
+    {
+        socket.connectToHost(o.target, o.tcpPort);
+        if (!socket.waitForConnected(o.timeoutMs))
+            return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
+                                      .arg(o.target).arg(o.tcpPort).arg(socket.errorString()));
+        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        clock.start();
+        for (;;) {
+            retire();
+            if (!sendMore())
+                return stop(NoAnswer, QStringLiteral("sending to the module failed: ") + socket.errorString());
+            if (reads.empty())
+                break;
+            showProgress();
+            const qint64 left = reads.front().deadline.remainingTime();
+            if (left == 0)
+                return stop(NoAnswer, QStringLiteral("no answer from the module for the read at %1")
+                                          .arg(hex(reads.front().base + s.offset, 8)));
+            if (!socket.waitForReadyRead(int(qMin<qint64>(left, 200))) && socket.bytesAvailable() == 0) {
+                if (socket.state() != QAbstractSocket::ConnectedState)
+                    return stop(NoAnswer, QStringLiteral("the module closed the connection: ") + socket.errorString());
+                continue;
+            }
+            stream.append(socket.readAll());
+            if (!takeAnswers())
+                return stop(NoAnswer, QStringLiteral("CRC error in a header from the module"));
+            if (refusal)
+                return stop(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
+                                         .arg(hex(refusal, 4), hex(refusedAt + s.offset, 8)));
+        }
+        return stop(Success, QString());
+    }
+
+private:
+    // Fills the window with new reads, all in one write.
+    bool sendMore()
+    {
+        QByteArray batch;
+        while (next < steps && reads.size() < size_t(s.inFlight)) {
+            const quint8 id = quint8(s.ids.min + next % quint64(s.ids.size()));
+            Read r;
+            r.base = s.from + next * s.step;
+            r.deadline = QDeadlineTimer(o.timeoutMs);
+            kelvo_vme_master_header h;
+            h.address = quint32(r.base + s.offset);
+            h.length = quint32(size);
+            h.mode = mode;
+            h.id = id;
+            KelvoPacket::appendHeader(h, batch);
+            stepOfId[id] = qint64(next);
+            reads.push_back(r);
+            ++next;
+        }
+        if (batch.isEmpty())
+            return true;
+        if (socket.write(batch) != batch.size())
+            return false;
+        socket.flush();
+        return true;
+    }
+
+    // Takes every whole packet received; false on a broken header. A packet is the answer to a
+    // read when it carries that read's ID and mode word (status bits aside); anything else on
+    // the connection is a report of a program the module runs, and is skipped.
+    bool takeAnswers()
+    {
+        for (;;) {
+            kelvo_vme_master_header h;
+            const char *data = nullptr;
+            int dataSize = 0;
+            switch (stream.peek(h, data, dataSize)) {
+            case KelvoPacket::Frame::CrcError:
+                return false;
+            case KelvoPacket::Frame::Incomplete:
+                return true;
+            case KelvoPacket::Frame::Complete:
+                break;
+            }
+            const qint64 step = stepOfId[h.id];
+            if (step >= 0 && (h.mode & 0xFFF0) == (mode & 0xFFF0)) {
+                stepOfId[h.id] = -1;
+                Read &r = reads[size_t(quint64(step) - retired)];
+                if (h.mode & VmeModeWord::StatusParamError) {
+                    if (!refusal) {
+                        refusal = h.mode;
+                        refusedAt = r.base;
+                    }
+                } else if (h.mode & VmeModeWord::StatusVmeError) {
+                    r.outcome = Outcome::NoSlave;
+                } else {
+                    r.outcome = Outcome::Answered;
+                    for (int i = 0; i < qMin(dataSize, 4); ++i)
+                        r.value = (r.value << 8) | quint8(data[i]);
+                }
+            }
+            stream.take(dataSize);
+        }
+    }
+
+    // Prints the reads at the head of the window whose outcome is known, in scan order.
+    void retire()
+    {
+        while (!reads.empty() && reads.front().outcome != Outcome::Waiting) {
+            report(reads.front());
+            reads.pop_front();
+            ++retired;
+        }
+    }
+
+    void report(const Read &r)
+    {
+        if (r.outcome == Outcome::Answered)
+            lines.answered(r.base, r.value);
+        else
+            lines.gap();
+    }
+
+    void showProgress()
+    {
+        if (!progress || (shown.isValid() && !shown.hasExpired(200)))
+            return;
+        shown.start();
+        std::fprintf(stderr, "\rscan: %llu of %llu tried, %llu answering, at %s",
+                     static_cast<unsigned long long>(retired), static_cast<unsigned long long>(steps),
+                     static_cast<unsigned long long>(lines.count), qPrintable(hex(s.from + retired * s.step, 8)));
+    }
+
+    // Ends the scan: what is known of the reads still in the window is printed (an answer
+    // that came in after an unanswered read still counts; after a refusal, only the reads
+    // before it), then the summary and the message.
+    int stop(Status status, const QString &message)
+    {
+        quint64 known = retired;
+        for (const Read &r : reads) {
+            if (refusal && r.base >= refusedAt)
+                break;
+            report(r);
+            known += r.outcome == Outcome::Waiting ? 0 : 1;
+        }
+        lines.gap();
+        std::fflush(stdout);
+        const double secs = clock.nsecsElapsed() / 1e9;
+        if (progress)
+            std::fputs("\r\x1b[K", stderr);
+        std::fprintf(stderr, "tarnixctl: %llu addresses tried, %llu answering in %.3f s (%.0f addresses/s)\n",
+                     static_cast<unsigned long long>(known), static_cast<unsigned long long>(lines.count), secs,
+                     secs > 0 ? known / secs : 0.0);
+        return message.isEmpty() ? int(status) : fail(status, message);
+    }
+
+    const Options &o;
+    const ScanOptions &s;
+    const int size;
+    quint16 mode = 0;
+    quint64 steps = 0;
+    quint64 next = 0;    // the next step to send
+    quint64 retired = 0; // steps before the window, printed
+    std::deque<Read> reads;
+    std::vector<qint64> stepOfId; // the step each ID was sent for while unanswered, else -1
+    quint16 refusal = 0;          // mode word of the first parameter error
+    quint64 refusedAt = 0;
+    QTcpSocket socket;
+    PacketStream stream;
+    Lines lines;
+    QElapsedTimer clock;
+    QElapsedTimer shown;
+    bool progress = false;
+};
+
+} // namespace
+
+bool parseIdRange(const QString &text, IdRange &range)
+{
+    const QStringList parts = text.split(QLatin1Char('-'));
+    quint64 min = 0;
+    quint64 max = 0;
+    if (parts.size() != 2 || !parseNumber(parts.at(0), 255, min) || !parseNumber(parts.at(1), 255, max) || min > max)
+        return false;
+    range.min = quint8(min);
+    range.max = quint8(max);
+    return true;
+}
+
+QList<QCommandLineOption> scanOptions()
+{
+    const auto o = [](const char *name, const char *text, const char *value = nullptr) {
+        return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text), QString::fromLatin1(value))
+                     : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text));
+    };
+    return {
+        o("from", "scan: first base address (default 0).", "ADDR"),
+        o("to", "scan: last base address (default: the end of the address mode's space).", "ADDR"),
+        o("step", "scan: distance between two bases (default 0x100 in A16, 0x10000 in A24 and A32).", "N"),
+        o("offset", "scan: read at base + N, for modules whose identification register is elsewhere "
+                    "(default 0).", "N"),
+        o("in-flight", "scan: reads sent ahead of their answers, 1 to 256, at most one per ID of "
+                       "--id-range (default 32).", "N"),
+        o("ranges", "scan: fold answering neighbours into one line per range."),
+        o("id-range", "Command IDs to use, MIN-MAX within 0-255 (default 128-255, the window's "
+                      "interactive range); an answer is taken by its ID and mode word. The range must "
+                      "not hold IDs the module's programs use.", "MIN-MAX"),
+    };
+}
+
+bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
+{
+    const auto isSet = [&](const char *name) { return p.isSet(QString::fromLatin1(name)); };
+    if (o.command != QStringLiteral("scan")) {
+        for (const char *name : ScanOnly) {
+            if (isSet(name)) {
+                text = QStringLiteral("--%1 applies to scan only").arg(QString::fromLatin1(name));
+                return false;
+            }
+        }
+        return true;
+    }
+    for (const char *name : NotForScan) {
+        if (isSet(name)) {
+            text = QStringLiteral("--%1 does not apply to scan").arg(QString::fromLatin1(name));
+            return false;
+        }
+    }
+    if (!o.args.isEmpty()) {
+        text = QStringLiteral("scan takes no arguments: give the range with --from and --to");
+        return false;
+    }
+    ScanOptions &s = o.scan;
+    s.addressMode = isSet("address-mode") ? o.addressMode : 1;
+    s.dataMode = isSet("data-mode") ? o.dataMode : 1;
+    const quint64 last = lastAddress(s.addressMode);
+    const QString space = VmeModeWord::addressModeLabels().at(s.addressMode);
+    s.from = 0;
+    s.to = last;
+    s.step = s.addressMode == 0 ? 0x100 : 0x10000;
+    quint64 inFlight = quint64(s.inFlight);
+    const auto number = [&](const char *name, quint64 min, quint64 max, quint64 &out) {
+        if (!isSet(name))
+            return true;
+        const QString value = p.value(QString::fromLatin1(name));
+        if (parseNumber(value, max, out) && out >= min)
+            return true;
+        text = QStringLiteral("bad value \"%1\" for --%2 (%3 to %4 in %5)")
+                   .arg(value, QString::fromLatin1(name), hex(min, 1), hex(max, 1), space);
+        return false;
+    };
+    if (!number("from", 0, last, s.from) || !number("to", 0, last, s.to) || !number("step", 1, last + 1, s.step) ||
+        !number("offset", 0, last, s.offset) || !number("in-flight", 1, 256, inFlight))
+        return false;
+    s.ranges = isSet("ranges");
+    if (isSet("id-range") && !parseIdRange(p.value(QStringLiteral("id-range")), s.ids)) {
+        text = QStringLiteral("bad value \"%1\" for --id-range (MIN-MAX within 0-255)").arg(p.value(QStringLiteral("id-range")));
+        return false;
+    }
+    s.inFlight = int(qMin<quint64>(inFlight, quint64(s.ids.size())));
+    if (s.from > s.to) {
+        text = QStringLiteral("scan: --from %1 lies after --to %2").arg(hex(s.from, 8), hex(s.to, 8));
+        return false;
+    }
+    const int size = VmeModeWord::itemSize(s.dataMode);
+    if ((s.from + s.offset) % size || s.step % size) {
+        text = QStringLiteral("scan: every read must be %1byte aligned: --from + --offset and --step").arg(size);
+        return false;
+    }
+    const quint64 lastBase = s.from + (s.to - s.from) / s.step * s.step;
+    if (lastBase + s.offset + size - 1 > last) {
+        text = QStringLiteral("scan: the read at %1 + %2 leaves the %3 space")
+                   .arg(hex(lastBase, 8), hex(s.offset, 1), space);
+        return false;
+    }
+    return true;
+}
+
+int scanCommand(const Options &o)
+{
+    Scan scan(o);
+    return scan.run();
+}
+
+} // namespace Ctl
