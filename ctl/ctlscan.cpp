@@ -308,7 +308,7 @@ QList<QCommandLineOption> scanOptions()
         o("offset", "scan: read at base + N, for modules whose identification register is elsewhere "
                     "(default 0).", "N"),
         o("in-flight", "scan: reads sent ahead of their answers, 1 to 256, at most one per ID of "
-                       "--id-range (default 32).", "N"),
+                       "--id-range (default 64).", "N"),
         o("ranges", "scan: fold answering neighbours into one line per range."),
         o("id-range", "Command IDs to use, MIN-MAX within 0-255 (default 128-255, the window's "
                       "interactive range); an answer is taken by its ID and mode word. The range must "

@@ -31,7 +31,7 @@ struct ScanOptions
     quint64 to = 0;
     quint64 step = 0;
     quint64 offset = 0;
-    int inFlight = 32;   // reads sent and not yet answered, at most one per ID of the range
+    int inFlight = 64;   // reads sent and not yet answered, at most one per ID of the range
     bool ranges = false;
     IdRange ids;
 };

@@ -235,8 +235,8 @@ private slots:
     }
 
     // scan against a crate whose slaves sit at the first and the last step of every address
-    // mode, and which greets each connection with reports of ID 128 (Read D32 A32): answers are
-    // told from them by ID and mode word. Then scans that end early: the addresses found before
+    // mode, and which sends reports of ID 128 (Read D32 A32) all the while: answers are told
+    // from them by ID and mode word. Then scans that end early: the addresses found before
     // are printed. Bad arguments are aimed at nothing (status 2: nothing was sent).
     void scan_data()
     {
@@ -294,7 +294,8 @@ private slots:
                              {SimA32, {0, 0xFFFF}}, {SimA32, {0x12340000, 0x1234FFFF}},
                              {SimA32, {0xFFFF0000, 0xFFFFFFFF}}};
             config.reportsOnConnect = true;
-            config.reports.count = 200;
+            config.reports.count = 0; // until the scan disconnects
+            config.reports.rate = 5000;
             config.reports.id = 128;
             QVERIFY(crate.startSim(config));
             crate.sim()->writeVme(SimA16, 0, QByteArray::fromHex("a160"));
