@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include <unistd.h>
@@ -47,11 +48,13 @@ struct Read
     quint32 value = 0;
 };
 
-// Prints answering addresses in scan order, one line each or folded into ranges.
+// Prints answering addresses in scan order, one line each or folded into ranges. beforeLine
+// runs before each line (it takes the progress display off the terminal).
 class Lines
 {
 public:
-    Lines(const ScanOptions &s) : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode))
+    Lines(const ScanOptions &s, std::function<void()> beforeLine)
+        : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode)), beforeLine(std::move(beforeLine))
     {
         modes = (VmeModeWord::addressModeLabels().at(s.addressMode) + QLatin1Char(' ') +
                  VmeModeWord::dataModeLabels().at(s.dataMode)).toLatin1();
@@ -60,15 +63,11 @@ public:
     void answered(quint64 base, quint32 value)
     {
         ++count;
-        if (!folding) {
-            std::printf("0x%08llx %s 0x%0*x\n", static_cast<unsigned long long>(base), modes.constData(), 2 * size,
-                        value);
-            return;
-        }
-        if (run == 0)
+        if (run++ == 0)
             first = {base, value};
         last = base;
-        ++run;
+        if (!folding)
+            endRange();
     }
     // A step that did not answer (or whose answer is not known) ends a range.
     void gap() { endRange(); }
@@ -78,17 +77,21 @@ public:
 private:
     void endRange()
     {
+        if (run == 0)
+            return;
+        beforeLine();
+        const auto base = static_cast<unsigned long long>(first.first);
         if (run == 1)
-            std::printf("0x%08llx %s 0x%0*x\n", static_cast<unsigned long long>(first.first), modes.constData(),
-                        2 * size, first.second);
-        else if (run > 1)
-            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", static_cast<unsigned long long>(first.first),
-                        static_cast<unsigned long long>(last), modes.constData(), static_cast<unsigned long long>(run));
+            std::printf("0x%08llx %s 0x%0*x\n", base, modes.constData(), 2 * size, first.second);
+        else
+            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", base, static_cast<unsigned long long>(last),
+                        modes.constData(), static_cast<unsigned long long>(run));
         run = 0;
     }
 
     bool folding;
     int size;
+    std::function<void()> beforeLine;
     QByteArray modes;
     quint64 run = 0;
     std::pair<quint64, quint32> first;
@@ -98,7 +101,8 @@ private:
 class Scan
 {
 public:
-    Scan(const Options &o) : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), lines(s)
+    Scan(const Options &o)
+        : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), lines(s, [this] { hideProgress(); })
     {
         VmeModeWord word;
         word.read = true;
@@ -229,14 +233,26 @@ private:
             lines.gap();
     }
 
+    // On a terminal: one line on stderr, redrawn at most five times a second, taken off before
+    // an address is printed and at the end.
     void showProgress()
     {
         if (!progress || (shown.isValid() && !shown.hasExpired(200)))
             return;
         shown.start();
+        showing = true;
         std::fprintf(stderr, "\rscan: %llu of %llu tried, %llu answering, at %s",
                      static_cast<unsigned long long>(retired), static_cast<unsigned long long>(steps),
                      static_cast<unsigned long long>(lines.count), qPrintable(hex(s.from + retired * s.step, 8)));
+    }
+
+    void hideProgress()
+    {
+        if (!showing)
+            return;
+        std::fputs("\r\x1b[K", stderr);
+        showing = false;
+        shown.invalidate();
     }
 
     // Ends the scan: what is known of the reads still in the window is printed (an answer
@@ -254,8 +270,7 @@ private:
         lines.gap();
         std::fflush(stdout);
         const double secs = clock.nsecsElapsed() / 1e9;
-        if (progress)
-            std::fputs("\r\x1b[K", stderr);
+        hideProgress();
         std::fprintf(stderr, "tarnixctl: %llu addresses tried, %llu answering in %.3f s (%.0f addresses/s)\n",
                      static_cast<unsigned long long>(known), static_cast<unsigned long long>(lines.count), secs,
                      secs > 0 ? known / secs : 0.0);
@@ -278,7 +293,8 @@ private:
     Lines lines;
     QElapsedTimer clock;
     QElapsedTimer shown;
-    bool progress = false;
+    bool progress = false; // stderr is a terminal
+    bool showing = false;  // the progress line is on it
 };
 
 } // namespace
