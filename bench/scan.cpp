@@ -1,7 +1,7 @@
 // tarnixctl scan against the software module on loopback (the module runs in this process, so
 // it takes one of the cores): the A32 scan of its upper 16 bits (65,536 steps) with one read in
 // flight and with several, in one run; each setting three times, the median taken.
-//  bench_scan [steps] [in-flight...]       (defaults: 65536, then 1 4 8 32 128)
+//  bench_scan [steps] [in-flight...]       (defaults: 65536, then 1 4 16 64 128)
 #include "tarnixsim.h"
 
 #include <QCoreApplication>
@@ -44,7 +44,7 @@ int main(int argc, char **argv)
     for (int i = 2; i < argc; ++i)
         windows.push_back(std::atoi(argv[i]));
     if (windows.empty())
-        windows = {1, 4, 8, 32, 128};
+        windows = {1, 4, 16, 64, 128};
     if (steps < 2 || steps > 65536)
         return 2;
 
