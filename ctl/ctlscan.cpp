@@ -53,7 +53,7 @@ struct Read
 class Lines
 {
 public:
-    Lines(const ScanOptions &s, std::function<void()> beforeLine)
+    explicit Lines(const ScanOptions &s, std::function<void()> beforeLine)
         : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode)), beforeLine(std::move(beforeLine))
     {
         modes = (VmeModeWord::addressModeLabels().at(s.addressMode) + QLatin1Char(' ') +
@@ -101,7 +101,7 @@ private:
 class Scan
 {
 public:
-    Scan(const Options &o)
+    explicit Scan(const Options &o)
         : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), lines(s, [this] { hideProgress(); })
     {
         VmeModeWord word;
@@ -326,7 +326,7 @@ QList<QCommandLineOption> scanOptions()
         o("in-flight", "scan: reads sent ahead of their answers, 1 to 256, at most one per ID of "
                        "--id-range (default 64).", "N"),
         o("ranges", "scan: fold answering neighbours into one line per range."),
-        o("id-range", "Command IDs to use, MIN-MAX within 0-255 (default 128-255, the window's "
+        o("id-range", "scan: command IDs to use, MIN-MAX within 0-255 (default 128-255, the window's "
                       "interactive range); an answer is taken by its ID and mode word. The range must "
                       "not hold IDs the module's programs use.", "MIN-MAX"),
     };
