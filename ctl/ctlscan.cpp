@@ -86,6 +86,8 @@ private:
         else
             std::printf("0x%08llx-0x%08llx %s %llu addresses\n", base, static_cast<unsigned long long>(last),
                         modes.constData(), static_cast<unsigned long long>(run));
+        // Out at once, so a scan cut short by Ctrl-C still leaves what it found in a file.
+        std::fflush(stdout);
         run = 0;
     }
 
