@@ -404,7 +404,7 @@ private slots:
         QTest::newRow("TCP port taken") << "--udp-port 0 --tcp-port %1" << 2 << "TCP";
         QTest::newRow("UDP port taken") << "--tcp-port 0 --udp-port %1" << 2 << "UDP";
         for (const char *bad : {"--tcp-port 65536", "--address localhost.invalid", "--mac 00:11:22:33:44", "--ip ::1",
-                                "--unmapped A20:0-1", "--unmapped A24:0x20-0x10", "--drop 1.5", "--bus-error 5",
+                                "--unmapped A20:0-1", "--unmapped A24:0x20-0x10", "--slave A24:0x10", "--drop 1.5", "--bus-error 5",
                                 "--report-items 64", "--frobnicate"})
             QTest::newRow(bad) << bad << 1 << QString::fromLatin1(bad).section(QLatin1Char(' '), -1).remove(QLatin1String("--"));
     }
