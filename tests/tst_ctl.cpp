@@ -260,15 +260,16 @@ private slots:
             "0x00000000-0x00008000 A24 D16 2 addresses\n0x00300000-0x00318000 A24 D16 4 addresses\n"
             "0x00ff0000-0x00ff8000 A24 D16 2 addresses\n", "512 addresses tried, 8 answering");
         // The reports' own mode: only the ID range keeps them apart.
-        row("A32 D32 at an offset", "crate", "", "scan --address-mode A32 --data-mode D32 --offset 0xFFFC --id-range 200-210", 0,
-            "0x00000000 A32 D32 0x00000000\n0x12340000 A32 D32 0x00000000\n0xffff0000 A32 D32 0xcafef00d\n",
-            "65536 addresses tried, 3 answering");
+        row("A32 D32 at an offset", "crate", "",
+            "scan --address-mode A32 --data-mode D32 --step 0x1000000 --offset 0xFFFFFC --id-range 200-210", 0,
+            "0x00000000 A32 D32 0x00000000\n0x12000000 A32 D32 0x00000000\n0xff000000 A32 D32 0xcafef00d\n",
+            "256 addresses tried, 3 answering");
         QString hundred;
         for (int i = 0; i < 100; ++i)
             hundred += QStringLiteral("0x%1 A24 D16 0x0000\n").arg(i << 16, 8, 16, QLatin1Char('0'));
         row("parameter error", "module", "param", "scan", 1, hundred, "parameter error (MODE:0x0501) at 0x00640000");
         row("connection dropped", "module", "close", "scan", 3, hundred, "the module closed the connection");
-        row("module silent", "module", "mute", "scan --timeout 300", 3, hundred,
+        row("module silent", "module", "mute", "scan --timeout 1000", 3, hundred,
             "no answer from the module for the read at 0x00640000");
         row("step misaligned", "nothing", "", "scan --step 0x10001", 2, "", "2byte aligned");
         row("beyond A16", "nothing", "", "scan --address-mode A16 --to 0x10000", 2, "", "bad value \"0x10000\" for --to");
@@ -291,11 +292,11 @@ private slots:
             config.tcpPort = config.udpPort = 0;
             config.slaves = {{SimA16, {0, 0xFF}}, {SimA16, {0x1200, 0x12FF}}, {SimA16, {0xFF00, 0xFFFF}},
                              {SimA24, {0, 0xFFFF}}, {SimA24, {0x300000, 0x31FFFF}}, {SimA24, {0xFF0000, 0xFFFFFF}},
-                             {SimA32, {0, 0xFFFF}}, {SimA32, {0x12340000, 0x1234FFFF}},
-                             {SimA32, {0xFFFF0000, 0xFFFFFFFF}}};
+                             {SimA32, {0, 0xFFFFFF}}, {SimA32, {0x12000000, 0x12FFFFFF}},
+                             {SimA32, {0xFF000000, 0xFFFFFFFF}}};
             config.reportsOnConnect = true;
             config.reports.count = 0; // until the scan disconnects
-            config.reports.rate = 5000;
+            config.reports.rate = 50000;
             config.reports.id = 128;
             QVERIFY(crate.startSim(config));
             crate.sim()->writeVme(SimA16, 0, QByteArray::fromHex("a160"));
