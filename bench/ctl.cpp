@@ -98,12 +98,10 @@ int main(int argc, char **argv)
         cmd.length = 4;
         cmd.mode = word.mode();
         cmd.id = quint8(128 + i % 128);
-        const QByteArray packet = cmd.toPacket();
-        kelvo_vme_master_header h;
-        QByteArray data;
+        CtlTcpClient::Packet answer;
         QElapsedTimer t;
         t.start();
-        if (client.exchange(packet, cmd.id, h, data) != CtlTcpClient::Result::Ok || data.size() != 4)
+        if (client.exchange(cmd, answer) != CtlTcpClient::Result::Ok || answer.data.size() != 4)
             return 1;
         us.push_back(t.nsecsElapsed() / 1000.0);
     }
