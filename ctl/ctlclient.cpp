@@ -76,8 +76,6 @@ CtlTcpClient::Result CtlTcpClient::answer(Packet &packet, QDeadlineTimer deadlin
             return Result::Ok;
         }
         ++skipped;
-        if (deadline.hasExpired())
-            return Result::TimedOut;
     }
 }
 

@@ -18,12 +18,12 @@ struct Run
     QString out, err;
 };
 
-Run ctl(const QStringList &args)
+Run ctl(const QStringList &args, int waitMs = 20000)
 {
     QProcess p;
     p.start(qEnvironmentVariable("TARNIXCTL", QStringLiteral(TARNIXCTL_EXE)), args);
     Run r;
-    if (!p.waitForFinished(20000))
+    if (!p.waitForFinished(waitMs))
         return p.kill(), p.waitForFinished(1000), r;
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
@@ -192,7 +192,8 @@ private slots:
         TarnixSimThread m;
         QVERIFY(m.startSim(config));
         m.sim()->writeVme(2, 0x1000, QByteArray::fromHex("11223344AABBCCDD"));
-        const Run r = ctl(aim(m) + args.split(' '));
+        // Far beyond any --timeout here: a command that outlives it has missed its deadline.
+        const Run r = ctl(aim(m) + args.split(' '), 5000);
         QTEST(r.status, "status");
         QTEST(r.out, "out");
         QFETCH(QString, err);
