@@ -109,10 +109,12 @@ int listenCommand(const Options &o)
 {
     if (!o.args.isEmpty())
         return fail(BadUsage, QStringLiteral("listen takes no arguments"));
-    // A capture is not touched until the module is connected, and an earlier one is replaced
-    // only when asked for: a mistyped port or name must not cost the last capture.
+    // A capture is not touched until the module is connected, and an earlier one (a file with
+    // something in it) is replaced only when asked for: a mistyped port or name must not cost
+    // the last capture. Devices and pipes (/dev/null, a fifo) are taken as they are.
     QFile rawFile(o.raw);
-    if (!o.raw.isEmpty() && !o.force && QFileInfo::exists(o.raw))
+    const QFileInfo earlier(o.raw);
+    if (!o.raw.isEmpty() && !o.force && earlier.isFile() && earlier.size() > 0)
         return fail(BadUsage, QStringLiteral("\"%1\" exists: give --force to replace it").arg(o.raw));
     CtlTcpClient client(o.timeoutMs);
     if (!client.connectTo(o.target, o.tcpPort))

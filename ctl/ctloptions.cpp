@@ -114,9 +114,9 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                      QStringLiteral("S"));
     const QCommandLineOption raw(QStringLiteral("raw"),
                                  QStringLiteral("listen: write the raw packets to FILE instead of text. FILE is opened "
-                                                "once the module is connected; an existing FILE needs --force."),
+                                                "once the module is connected; a file with something in it is replaced only with --force."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen: let --raw replace an existing FILE."));
+    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen: let --raw replace an earlier capture."));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
                   echo, verify, count, seconds, raw, force});
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
