@@ -37,7 +37,8 @@ private:
 // (the status bits 3 to 0 filled in); everything else on the connection is a report of a program
 // it runs. send() writes a command and notes it as outstanding; answer() takes the next packet
 // that answers an outstanding command and skips the reports. A caller may send several commands
-// before it collects their answers, as long as no two outstanding commands share an ID.
+// before it collects their answers, as long as no two outstanding commands share an ID (a
+// CtlIdRange gives size() different IDs in turn, so at most that many may be in flight).
 // Every wait ends at its deadline however much other traffic arrives.
 class CtlTcpClient
 {
