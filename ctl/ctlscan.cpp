@@ -3,15 +3,14 @@
 // long scan is bounded by the module rather than by round trips.
 #include "ctlscan.h"
 
+#include "ctlclient.h"
 #include "ctlcommands.h"
-#include "ctlrbcp.h"
 #include "modeword.h"
-#include "packet.h"
+#include "tarnixcmd.h"
 
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QTcpSocket>
 
 #include <cstdio>
 #include <deque>
@@ -23,9 +22,6 @@
 namespace Ctl {
 
 namespace {
-
-const char *const ScanOnly[] = {"from", "to", "step", "offset", "in-flight", "ranges", "id-range"};
-const char *const NotForScan[] = {"echo", "verify", "count", "seconds", "raw"};
 
 quint64 lastAddress(int addressMode)
 {
@@ -104,7 +100,8 @@ class Scan
 {
 public:
     explicit Scan(const Options &o)
-        : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), lines(s, [this] { hideProgress(); })
+        : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), ids(o.idFirst, o.idLast), client(o.timeoutMs),
+          lines(s, [this] { hideProgress(); })
     {
         VmeModeWord word;
         word.read = true;
@@ -113,108 +110,101 @@ public:
         word.accessMode = o.accessMode;
         mode = word.mode();
         steps = (s.to - s.from) / s.step + 1;
-        stepOfId.assign(256, -1);
+        stepOfId.assign(256, 0);
         progress = isatty(STDERR_FILENO) == 1;
     }
 
     int run()
     {
-        socket.connectToHost(o.target, o.tcpPort);
-        if (!socket.waitForConnected(o.timeoutMs))
+        if (!client.connectTo(o.target, o.tcpPort))
             return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
-                                      .arg(o.target).arg(o.tcpPort).arg(socket.errorString()));
-        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                                      .arg(o.target).arg(o.tcpPort).arg(client.errorString()));
         clock.start();
         for (;;) {
             retire();
-            if (!sendMore())
-                return stop(NoAnswer, QStringLiteral("sending to the module failed: ") + socket.errorString());
+            // After a failed send the answers already on their way are still taken.
+            if (!sendFailed && sendMore() != CtlTcpClient::Result::Ok)
+                sendFailed = true;
+            if (reads.empty() && sendFailed)
+                return stop(NoAnswer, QStringLiteral("sending to the module failed: ") + client.errorString());
             if (reads.empty())
                 break;
             showProgress();
-            const qint64 left = reads.front().deadline.remainingTime();
-            if (left == 0)
+            // On a terminal the wait is cut every 200 ms to redraw the progress line.
+            const QDeadlineTimer due = reads.front().deadline;
+            CtlTcpClient::Packet answer;
+            CtlTcpClient::Result r = client.answer(answer, progress ? qMin(due, QDeadlineTimer(200)) : due);
+            bool took = false;
+            // With the first answer, every other one already received, so the window refills in one write.
+            for (; r == CtlTcpClient::Result::Ok; r = client.answer(answer, QDeadlineTimer(0))) {
+                took = true;
+                if (!take(answer))
+                    return stop(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
+                                             .arg(hex(answer.header.mode, 4), hex(refusedAt + s.offset, 8)));
+            }
+            if (took && r != CtlTcpClient::Result::CrcError)
+                continue;
+            switch (r) {
+            case CtlTcpClient::Result::Ok:
+            case CtlTcpClient::Result::TimedOut:
+                if (!due.hasExpired())
+                    continue;
                 return stop(NoAnswer, QStringLiteral("no answer from the module for the read at %1")
                                           .arg(hex(reads.front().base + s.offset, 8)));
-            if (!socket.waitForReadyRead(int(qMin<qint64>(left, 200))) && socket.bytesAvailable() == 0) {
-                if (socket.state() != QAbstractSocket::ConnectedState)
-                    return stop(NoAnswer, QStringLiteral("the module closed the connection: ") + socket.errorString());
-                continue;
-            }
-            stream.append(socket.readAll());
-            if (!takeAnswers())
+            case CtlTcpClient::Result::Closed:
+                return stop(NoAnswer, QStringLiteral("the module closed the connection: ") + client.errorString());
+            case CtlTcpClient::Result::CrcError:
                 return stop(NoAnswer, QStringLiteral("CRC error in a header from the module"));
-            if (refusal)
-                return stop(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
-                                         .arg(hex(refusal, 4), hex(refusedAt + s.offset, 8)));
+            }
         }
         return stop(Success, QString());
     }
 
 private:
     // Fills the window with new reads, all in one write.
-    bool sendMore()
+    CtlTcpClient::Result sendMore()
     {
-        QByteArray batch;
-        while (next < steps && reads.size() < size_t(s.inFlight)) {
-            const quint8 id = quint8(s.ids.min + next % quint64(s.ids.size()));
-            Read r;
-            r.base = s.from + next * s.step;
-            r.deadline = QDeadlineTimer(o.timeoutMs);
-            kelvo_vme_master_header h;
-            h.address = quint32(r.base + s.offset);
-            h.length = quint32(size);
-            h.mode = mode;
-            h.id = id;
-            KelvoPacket::appendHeader(h, batch);
-            stepOfId[id] = qint64(next);
-            reads.push_back(r);
-            ++next;
+        QList<TarnixCmd> batch;
+        const QDeadlineTimer deadline(o.timeoutMs);
+        for (; next + batch.size() < steps && reads.size() + batch.size() < size_t(s.inFlight);) {
+            TarnixCmd cmd;
+            cmd.address = quint32(s.from + (next + batch.size()) * s.step + s.offset);
+            cmd.length = quint32(size);
+            cmd.mode = mode;
+            cmd.id = ids.next();
+            batch.append(cmd);
         }
         if (batch.isEmpty())
-            return true;
-        if (socket.write(batch) != batch.size())
-            return false;
-        socket.flush();
-        return true;
+            return CtlTcpClient::Result::Ok;
+        const CtlTcpClient::Result sent = client.send(batch, deadline);
+        if (sent != CtlTcpClient::Result::Ok)
+            return sent;
+        for (const TarnixCmd &cmd : batch) {
+            stepOfId[cmd.id] = qint64(next);
+            reads.push_back({s.from + next * s.step, deadline});
+            ++next;
+        }
+        return CtlTcpClient::Result::Ok;
     }
 
-    // Takes every whole packet received; false on a broken header. A packet is the answer to a
-    // read when it carries that read's ID and mode word (status bits aside); anything else on
-    // the connection is a report of a program the module runs, and is skipped.
-    bool takeAnswers()
+    // Notes the outcome of the read an answer belongs to; false on a parameter error.
+    bool take(const CtlTcpClient::Packet &answer)
     {
-        for (;;) {
-            kelvo_vme_master_header h;
-            const char *data = nullptr;
-            int dataSize = 0;
-            switch (stream.peek(h, data, dataSize)) {
-            case KelvoPacket::Frame::CrcError:
-                return false;
-            case KelvoPacket::Frame::Incomplete:
-                return true;
-            case KelvoPacket::Frame::Complete:
-                break;
-            }
-            const qint64 step = stepOfId[h.id];
-            if (step >= 0 && (h.mode & 0xFFF0) == (mode & 0xFFF0)) {
-                stepOfId[h.id] = -1;
-                Read &r = reads[size_t(quint64(step) - retired)];
-                if (h.mode & VmeModeWord::StatusParamError) {
-                    if (!refusal) {
-                        refusal = h.mode;
-                        refusedAt = r.base;
-                    }
-                } else if (h.mode & VmeModeWord::StatusVmeError) {
-                    r.outcome = Outcome::NoSlave;
-                } else {
-                    r.outcome = Outcome::Answered;
-                    for (int i = 0; i < qMin(dataSize, 4); ++i)
-                        r.value = (r.value << 8) | quint8(data[i]);
-                }
-            }
-            stream.take(dataSize);
+        const quint16 status = answer.header.mode;
+        Read &r = reads[size_t(quint64(stepOfId[answer.header.id]) - retired)];
+        if (status & VmeModeWord::StatusParamError) {
+            refusal = true;
+            refusedAt = r.base;
+            return false;
         }
+        if (status & VmeModeWord::StatusVmeError) {
+            r.outcome = Outcome::NoSlave;
+            return true;
+        }
+        r.outcome = Outcome::Answered;
+        for (int i = 0; i < qMin(int(answer.data.size()), 4); ++i)
+            r.value = (r.value << 8) | quint8(answer.data.at(i));
+        return true;
     }
 
     // Prints the reads at the head of the window whose outcome is known, in scan order.
@@ -287,11 +277,12 @@ private:
     quint64 next = 0;    // the next step to send
     quint64 retired = 0; // steps before the window, printed
     std::deque<Read> reads;
-    std::vector<qint64> stepOfId; // the step each ID was sent for while unanswered, else -1
-    quint16 refusal = 0;          // mode word of the first parameter error
+    std::vector<qint64> stepOfId; // the step each ID was last sent for
+    bool refusal = false;         // a read came back with a parameter error
+    bool sendFailed = false;
     quint64 refusedAt = 0;
-    QTcpSocket socket;
-    PacketStream stream;
+    CtlIdRange ids;
+    CtlTcpClient client;
     Lines lines;
     QElapsedTimer clock;
     QElapsedTimer shown;
@@ -300,18 +291,6 @@ private:
 };
 
 } // namespace
-
-bool parseIdRange(const QString &text, IdRange &range)
-{
-    const QStringList parts = text.split(QLatin1Char('-'));
-    quint64 min = 0;
-    quint64 max = 0;
-    if (parts.size() != 2 || !parseNumber(parts.at(0), 255, min) || !parseNumber(parts.at(1), 255, max) || min > max)
-        return false;
-    range.min = quint8(min);
-    range.max = quint8(max);
-    return true;
-}
 
 QList<QCommandLineOption> scanOptions()
 {
@@ -328,30 +307,14 @@ QList<QCommandLineOption> scanOptions()
         o("in-flight", "scan: reads sent ahead of their answers, 1 to 256, at most one per ID of "
                        "--id-range (default 64).", "N"),
         o("ranges", "scan: fold answering neighbours into one line per range."),
-        o("id-range", "scan: command IDs to use, MIN-MAX within 0-255 (default 128-255, the window's "
-                      "interactive range); an answer is taken by its ID and mode word. The range must "
-                      "not hold IDs the module's programs use.", "MIN-MAX"),
     };
 }
 
 bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
 {
     const auto isSet = [&](const char *name) { return p.isSet(QString::fromLatin1(name)); };
-    if (o.command != QStringLiteral("scan")) {
-        for (const char *name : ScanOnly) {
-            if (isSet(name)) {
-                text = QStringLiteral("--%1 applies to scan only").arg(QString::fromLatin1(name));
-                return false;
-            }
-        }
+    if (o.command != QStringLiteral("scan"))
         return true;
-    }
-    for (const char *name : NotForScan) {
-        if (isSet(name)) {
-            text = QStringLiteral("--%1 does not apply to scan").arg(QString::fromLatin1(name));
-            return false;
-        }
-    }
     if (!o.args.isEmpty()) {
         text = QStringLiteral("scan takes no arguments: give the range with --from and --to");
         return false;
@@ -379,11 +342,7 @@ bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
         !number("offset", 0, last, s.offset) || !number("in-flight", 1, 256, inFlight))
         return false;
     s.ranges = isSet("ranges");
-    if (isSet("id-range") && !parseIdRange(p.value(QStringLiteral("id-range")), s.ids)) {
-        text = QStringLiteral("bad value \"%1\" for --id-range (MIN-MAX within 0-255)").arg(p.value(QStringLiteral("id-range")));
-        return false;
-    }
-    s.inFlight = int(qMin<quint64>(inFlight, quint64(s.ids.size())));
+    s.inFlight = int(qMin<quint64>(inFlight, quint64(o.idLast - o.idFirst + 1)));
     if (s.from > s.to) {
         text = QStringLiteral("scan: --from %1 lies after --to %2").arg(hex(s.from, 8), hex(s.to, 8));
         return false;

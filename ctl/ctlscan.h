@@ -11,17 +11,6 @@ namespace Ctl {
 
 struct Options;
 
-// The range of command IDs a run may use, both ends included (the window's interactive range).
-struct IdRange
-{
-    quint8 min = 128;
-    quint8 max = 255;
-    int size() const { return max - min + 1; }
-};
-
-// "MIN-MAX", both 0..255 and MIN <= MAX.
-bool parseIdRange(const QString &text, IdRange &range);
-
 // What `scan` reads: one item at base + offset for every base from `from` to `to` in steps.
 struct ScanOptions
 {
@@ -31,16 +20,15 @@ struct ScanOptions
     quint64 to = 0;
     quint64 step = 0;
     quint64 offset = 0;
-    int inFlight = 64;   // reads sent and not yet answered, at most one per ID of the range
+    int inFlight = 64;   // reads sent and not yet answered, at most one per ID of --id-range
     bool ranges = false;
-    IdRange ids;
 };
 
-// The options only scan takes (and --id-range), for the command line's parser.
+// The options only scan takes, for the command line's parser.
 QList<QCommandLineOption> scanOptions();
 
-// Fills o.scan from the parsed command line and checks it; false with text set on bad usage.
-// Refuses the scan's options on other commands and the options of other commands on scan.
+// For scan, fills o.scan from the parsed command line (after the shared options) and checks it;
+// false with text set on bad usage.
 bool readScanOptions(const QCommandLineParser &parser, Options &o, QString &text);
 
 // Reads one item at every step and prints the addresses that answer; the process's exit status.

@@ -54,6 +54,7 @@ struct SimFaults
     bool tcpByteAtATime = false;     // every packet trickles out one byte per write
     qint64 tcpMuteAfterPackets = 0;  // after this many packets nothing more is sent (still open)
     int tcpByteIntervalMs = 1;       // pause between the trickled bytes
+    bool tcpNoAnswers = false;       // commands are carried out but answered by nothing
 };
 
 // A burst of reports, as a running program would send them.
