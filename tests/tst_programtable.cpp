@@ -37,8 +37,7 @@ private slots:
         QTest::addColumn<QString>("added");
 
         const QByteArray intr = hex(Intr1To7);
-        QTest::newRow("empty table") << "" << 0 << 0 << int(ProgramLayout::Laid) << hex("00000000 0100 00 00") + intr
-                                     << hex("0001020304050607") << hex("000000ff") << "257 -1 -2 -3 -4 -5 -6 -7";
+        // The empty table's layout is the worked example of the program file tests.
         QTest::newRow("filler after an interrupt program")
             << "-1:0:5 -3:1" << 0x0a << 0 << int(ProgramLayout::Laid)
             << hex("00000000 0100 00 00 00000000 8100 01 05 aaaaaaaaaa 000000 00000000 0100 02 01"
