@@ -155,7 +155,9 @@ void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &def
                  const ExactRead &exactRead)
 {
     const auto *file = qobject_cast<const QFileDevice *>(&device);
-    const auto refuse = [file](const QString &reason) { return readFailureText(file ? file->fileName() : QString(), reason); };
+    const auto refuse = [file](const QString &reason) {
+        return readFailureText(file ? file->fileName() : QString(), reason);
+    };
     memory = ModuleMemory();
     QByteArray pendingDefaults;
     QSet<QPair<quint16, quint32>> seen;
