@@ -62,28 +62,34 @@ void MainWindow::on_fopen_clicked()
                              QMessageBox::Ok);
         return;
     }
-    modified = false;
-    lastFile = name;
-
+    // The file alone builds the table: nothing of the last layout fills in what it lacks, and
+    // a file that is refused changes nothing.
+    ModuleMemory read;
     QList<QByteArray> defaults;
     QString failure;
     try {
-        ProgramFile::readRecords(file, memory, defaults, [&](QByteArray &bytes, int n) { dataRead(file, bytes, n); });
+        ProgramFile::readRecords(file, read, defaults, [&](QByteArray &bytes, int n) { dataRead(file, bytes, n); });
     } catch (const QString &text) {
         failure = text;
     }
-    // An index the General tab's lists do not hold keeps that list's current choice.
-    for (const QByteArray &array : std::as_const(defaults))
-        ui->tab_4->setDefault(
-            ProgramFile::keepValidDefaults(array, {addressMode(), accessMode(), dataMode(), readWrite()}));
-
     QString refused;
-    if (failure.isEmpty() && !loadProgram(&refused))
-        failure = ProgramFile::unreadableText(name, refused);
+    if (failure.isEmpty()) {
+        std::swap(memory, read);
+        if (!loadProgram(&refused)) {
+            std::swap(memory, read);
+            failure = ProgramFile::unreadableText(name, refused);
+        }
+    }
     if (!failure.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("File read"), failure, QMessageBox::Ok);
         return;
     }
+    modified = false;
+    lastFile = name;
+    // An index the General tab's lists do not hold keeps that list's current choice.
+    for (const QByteArray &array : std::as_const(defaults))
+        ui->tab_4->setDefault(
+            ProgramFile::keepValidDefaults(array, {addressMode(), accessMode(), dataMode(), readWrite()}));
     setEvent(memory.savedEnable);
 }
 
