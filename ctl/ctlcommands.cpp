@@ -1,6 +1,7 @@
 #include "ctlcommands.h"
 
 #include "ctlclient.h"
+#include "ctlprogram.h"
 #include "ctlrbcp.h"
 #include "hexlayout.h"
 #include "modeword.h"
@@ -64,8 +65,12 @@ const char Description[] =
     "  info                    the module's network settings and logic version\n"
     "  read ADDRESS [COUNT]    read COUNT items (default 1) and print them as a hex dump\n"
     "  write ADDRESS DATA...   write one item per DATA (0x hexadecimal, 0 octal, else decimal)\n"
-    "  download FILE           write a program file into the module: stop, tables and image,\n"
-    "                          then the enable mask; --verify reads every byte back\n"
+    "  download FILE           write a program file (binary or text) into the module: stop,\n"
+    "                          tables and image, then the enable mask; --verify reads every\n"
+    "                          byte back; a text with a fault is refused and nothing is sent\n"
+    "  program show FILE       print a program file (binary or text) as text, in one fixed form\n"
+    "  program build TEXT -o FILE\n"
+    "                          write the binary program file of a text, as the window saves it\n"
     "  stop                    stop every program (event enable mask 0)\n"
     "  listen                  print every report in the log's text, or save them raw (--raw)\n"
     "  decode FILE             turn a raw capture into the log's text\n"
@@ -440,8 +445,10 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const QCommandLineOption raw(QStringLiteral("raw"),
                                  QStringLiteral("listen: write the raw packets to FILE instead of text."),
                                  QStringLiteral("FILE"));
+    const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
+                                    QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, addressMode, dataMode, access, echo,
-                  verify, count, seconds, raw});
+                  verify, count, seconds, raw, output});
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
                             QStringLiteral("COMMAND [ARGS...]"));
 
@@ -467,7 +474,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.args = positional.mid(1);
     static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
-                                         QStringLiteral("decode")};
+                                         QStringLiteral("decode"), QStringLiteral("program")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -526,8 +533,9 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.echo = p.isSet(echo);
     o.verify = p.isSet(verify);
     o.raw = p.value(raw);
+    o.output = p.value(output);
 
-    if (o.command != QStringLiteral("decode")) {
+    if (o.command != QStringLiteral("decode") && o.command != QStringLiteral("program")) {
         o.target = p.value(target);
         QHostAddress host;
         if (o.target.isEmpty() || !host.setAddress(o.target)) {
@@ -560,6 +568,8 @@ int run(const QStringList &arguments)
         return downloadCommand(o);
     if (o.command == QStringLiteral("stop"))
         return stopCommand(o);
+    if (o.command == QStringLiteral("program"))
+        return programCommand(o);
     if (o.command == QStringLiteral("listen"))
         return listenCommand(o);
     return decodeCommand(o);

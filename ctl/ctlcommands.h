@@ -28,6 +28,7 @@ struct Options
     qint64 count = -1;   // listen: reports to take (-1: no limit)
     double seconds = -1; // listen: time to listen (-1: no limit)
     QString raw;         // listen: file for the raw packets
+    QString output;      // program build: the binary file to write
     QString command;
     QStringList args;
 };

@@ -4,8 +4,10 @@
 #include "mainwindow.h"
 #include "namedchild.h"
 #include "programtext.h"
+#include "tarnixsim.h"
 
 #include <QDataStream>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -76,14 +78,14 @@ const QString emptyText = QStringLiteral(
 
 // Polling at 0 (200 bytes), one vector program at 200 (0x00C8) serving vectors 3 and 7, the
 // default vector program at 208 (0x00D0), INTR records from 216 (start byte 27).
+const QByteArray vectorAt200Image = hex("00001000 CA00 01 C0") + hex("12345678").repeated(48) +
+                                    hex("0000ABCE 0440 02 04") + hex("00000000 0210 00 00") + intrRecords(1, 7);
 QByteArray vectorAt200File()
 {
     QByteArray vectors = hex("0000D0FF").repeated(256);
     vectors.replace(12, 4, hex("0000C800"));
     vectors.replace(28, 4, hex("0000C800"));
-    return file("02010102", "FF01107F", "02 000003E8 001B1C1D1E1F2021 0000000000000000", vectors,
-                hex("00001000 CA00 01 C0") + hex("12345678").repeated(48) + hex("0000ABCE 0440 02 04") +
-                    hex("00000000 0210 00 00") + intrRecords(1, 7));
+    return file("02010102", "FF01107F", "02 000003E8 001B1C1D1E1F2021 0000000000000000", vectors, vectorAt200Image);
 }
 const QString vectorAt200Text = QStringLiteral(
     "defaults: {address mode: A32, access mode: User Prog., data mode: D16, read/write: Write(Echo)}\n"
@@ -165,6 +167,31 @@ QByteArray openAndSave(const QString &in, const QString &out, QStringList &rows)
     child<QPushButton>(*w, "fsave")->click();
     QFile saved(out);
     return saved.open(QIODevice::ReadOnly) ? saved.readAll() : QByteArray();
+}
+
+struct Run
+{
+    int status = -1;
+    QString out, err;
+};
+
+Run ctl(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(TARNIXCTL_EXE), args);
+    Run r;
+    if (!p.waitForFinished(20000))
+        return p.kill(), p.waitForFinished(1000), r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -283,6 +310,44 @@ private slots:
         QVERIFY(refused);
         QCOMPARE(refused->text(), fault);
         QCOMPARE(built, QByteArray("untouched"));
+    }
+
+    // tarnixctl: show prints either form as the canonical text, build writes the window's bytes,
+    // download takes the text; a faulty text is refused with its place before anything is sent.
+    void shell()
+    {
+        QTemporaryDir dir;
+        const QString text = dir.filePath("a.txt"), binary = dir.filePath("a.prg"), built = dir.filePath("b.prg"),
+                      faulty = dir.filePath("bad.txt");
+        QString bad = vectorAt200Text;
+        QVERIFY(writeFile(text, vectorAt200Text.toUtf8()) && writeFile(binary, vectorAt200File()) &&
+                writeFile(faulty, bad.replace(QStringLiteral("length: 48"), QStringLiteral("length: 64")).toUtf8()));
+        for (const QString &in : {text, binary}) {
+            const Run r = ctl({QStringLiteral("program"), QStringLiteral("show"), in});
+            QCOMPARE(r.status, 0);
+            QCOMPARE(r.out, vectorAt200Text);
+        }
+        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("build"), text, QStringLiteral("-o"), built}).status, 0);
+        QFile f(built);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll().toHex(' '), vectorAt200File().toHex(' '));
+
+        TarnixSimThread module;
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        QVERIFY2(module.startSim(config), qPrintable(module.errorString()));
+        const QStringList aim = QStringLiteral("-a 127.0.0.1 --udp-port %1 --timeout 1500 download")
+                                    .arg(module.sim()->udpPort())
+                                    .split(' ');
+        module.sim()->clearRbcpRequests();
+        Run r = ctl(aim + QStringList{faulty});
+        QCOMPARE(r.status, 2);
+        QCOMPARE(r.err, QStringLiteral("tarnixctl: %1:9:87: Please set Length(0-63) correctly.\n").arg(faulty));
+        QCOMPARE(module.sim()->rbcpRequests().size(), 0);
+        r = ctl(aim + QStringList{text});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(module.sim()->readRegisters(2048, 272).toHex(' '), vectorAt200Image.toHex(' '));
+        QCOMPARE(module.sim()->readRegisters(4, 1), QByteArray(1, '\x1'));
     }
 
     void windowOpensText()

@@ -1,0 +1,93 @@
+// program: program files as text, to read, diff and keep in version control. show prints the
+// text of a binary or text file; build writes the binary file the window would save.
+#include "ctlprogram.h"
+#include "ctlrbcp.h"
+
+#include "programfile.h"
+#include "programtext.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace Ctl {
+
+namespace {
+
+// How much of a file tells a program text from a binary file.
+constexpr int ProbeSize = 512;
+
+int show(const QString &name)
+{
+    QByteArray bytes;
+    QString failure;
+    if (!readProgramFile(name, bytes, failure))
+        return fail(BadUsage, failure);
+    QString text;
+    if (!ProgramText::print(bytes, name, text, failure))
+        return fail(BadUsage, failure);
+    const QByteArray out = text.toUtf8();
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fflush(stdout);
+    return Success;
+}
+
+int build(const QString &name, const QString &output)
+{
+    if (output.isEmpty())
+        return fail(BadUsage, QStringLiteral("program build: give the binary file with -o FILE"));
+    QFile in(name);
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(BadUsage, ProgramFile::openFailureText(name, in.errorString()));
+    if (!ProgramText::isText(in.peek(ProbeSize)))
+        return fail(BadUsage, QStringLiteral("program build: \"%1\" is a binary program file, not a text").arg(name));
+    QByteArray bytes;
+    QString failure;
+    if (!readProgramFile(name, bytes, failure))
+        return fail(BadUsage, failure);
+    QSaveFile out(output);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(BadUsage, ProgramFile::createFailureText(output, out.errorString()));
+    failure = ProgramFile::writeAll(out, bytes);
+    if (!failure.isEmpty() || !out.commit())
+        return fail(Refused, failure.isEmpty() ? ProgramFile::createFailureText(output, out.errorString()) : failure);
+    return Success;
+}
+
+} // namespace
+
+bool readProgramFile(const QString &name, QByteArray &bytes, QString &failure)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        failure = ProgramFile::openFailureText(name, file.errorString());
+        return false;
+    }
+    bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        failure = ProgramFile::readFailureText(name, file.errorString());
+        return false;
+    }
+    if (!ProgramText::isText(bytes.left(ProbeSize)))
+        return true;
+    QByteArray built;
+    if (const auto fault = ProgramText::build(bytes, built)) {
+        failure = name + (fault->line > 0 ? QStringLiteral(":") : QStringLiteral(": ")) + fault->text();
+        return false;
+    }
+    bytes = built;
+    return true;
+}
+
+int programCommand(const Options &o)
+{
+    const QString verb = o.args.value(0);
+    if (verb == QStringLiteral("show") && o.args.size() == 2)
+        return show(o.args.at(1));
+    if (verb == QStringLiteral("build") && o.args.size() == 2)
+        return build(o.args.at(1), o.output);
+    return fail(BadUsage, QStringLiteral("program: give \"show FILE\" or \"build TEXT -o FILE\""));
+}
+
+} // namespace Ctl
