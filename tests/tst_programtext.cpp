@@ -2,6 +2,7 @@
 #include "cmdargs.h"
 #include "filedialoganswerer.h"
 #include "mainwindow.h"
+#include "modalanswerer.h"
 #include "namedchild.h"
 #include "programtext.h"
 #include "tarnixsim.h"
@@ -157,8 +158,11 @@ std::unique_ptr<MainWindow> newWindow()
 QByteArray openAndSave(const QString &in, const QString &out, QStringList &rows)
 {
     auto w = newWindow();
+    ModalAnswerer refusal;  // a refused file shows a box: answered, and its text taken as a row
     answerFileDialog(in);
     child<QPushButton>(*w, "fopen")->click();
+    if (refusal.seen())
+        rows << refusal.text();
     auto *table = child<QTableWidget>(*w, "tableWidget");
     for (int r = 0; r < table->rowCount(); ++r)
         rows << table->item(r, 0)->text();
