@@ -14,7 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
+#include <tuple>
 
 namespace {
 
@@ -69,11 +69,7 @@ const QByteArray emptyFile =
          hex("00000000 0100 00 00") + intrRecords(1, 7));
 const QString emptyText = QStringLiteral(
     "defaults: {address mode: A24, access mode: User Data, data mode: D8, read/write: Read}\n"
-    "interactive ids: 128-255\n"
-    "events: []\n"
-    "programs:\n"
-    "  - program: default vector\n"
-    "    instructions:\n"
+    "interactive ids: 128-255\nevents: []\nprograms:\n  - program: default vector\n    instructions:\n"
     "      - {id: 0, address: 0x00000000, read/write: Read, data mode: D8, length: 0, access mode: User Data, "
     "address mode: A24}\n") + intrLines({1, 2, 3, 4, 5, 6, 7});
 
@@ -90,22 +86,14 @@ QByteArray vectorAt200File()
 }
 const QString vectorAt200Text = QStringLiteral(
     "defaults: {address mode: A32, access mode: User Prog., data mode: D16, read/write: Write(Echo)}\n"
-    "interactive ids: 16-127\n"
-    "events: [Polling]\n"
-    "programs:\n"
-    "  - program: polling\n"
-    "    interval: 1 ms\n"
-    "    level: 2\n"
-    "    instructions:\n"
+    "interactive ids: 16-127\nevents: [Polling]\nprograms:\n"
+    "  - program: polling\n    interval: 1 ms\n    level: 2\n    instructions:\n"
     "      - {id: 1, address: 0x00001000, read/write: Write(Echo), data mode: D32, length: 48, data: %1, "
     "access mode: User Data, address mode: A32}\n"
-    "  - program: vector\n"
-    "    vectors: 3,7\n"
-    "    instructions:\n"
+    "  - program: vector\n    vectors: 3,7\n    instructions:\n"
     "      - {id: 2, address: 0x0000abce, read/write: Read, data mode: D16, length: 2, access mode: Supervisor Data, "
     "address mode: A16}\n"
-    "  - program: default vector\n"
-    "    instructions:\n"
+    "  - program: default vector\n    instructions:\n"
     "      - {id: 0, address: 0x00000000, read/write: Read, data mode: D8, length: 0, access mode: User Prog., "
     "address mode: A32}\n").arg(items("0x12345678", 48)) + intrLines({1, 2, 3, 4, 5, 6, 7});
 
@@ -114,9 +102,8 @@ const QString vectorAt200Text = QStringLiteral(
 QByteArray interruptAt1040File()
 {
     QByteArray image;
-    image += hex("00000100 8100 01 FA") + QByteArray(250, '\xAA') + hex("00000200 8100 02 FA") +
-            QByteArray(250, '\xAA') + hex("00000300 8100 03 FA") + QByteArray(250, '\xAA') +
-            hex("00000400 8100 04 FA") + QByteArray(250, '\xAA');
+    for (const char *head : {"00000100 8100 01 FA", "00000200 8100 02 FA", "00000300 8100 03 FA", "00000400 8100 04 FA"})
+        image += hex(head) + QByteArray(250, '\xAA');
     image += hex("00000000 0100 09 00") + hex("00000010 0900 0A 04") + intrRecords(1, 1) + intrRecords(3, 7);
     return file("01000000", "FF05107F", "07 000000FA 0083828485868788 0300000000000000",
                 hex("000408FF").repeated(256), image);
@@ -124,72 +111,33 @@ QByteArray interruptAt1040File()
 QString interruptAt1040Text()
 {
     QString text = QStringLiteral("defaults: {address mode: A24, access mode: User Data, data mode: D8, read/write: Read}\n"
-                                  "interactive ids: 16-127\n"
-                                  "events: [Polling, Interrupt2]\n"
-                                  "programs:\n"
-                                  "  - program: polling\n"
-                                  "    interval: 250 us\n"
-                                  "    level: 7\n"
-                                  "    instructions:\n");
+                                  "interactive ids: 16-127\nevents: [Polling, Interrupt2]\nprograms:\n"
+                                  "  - program: polling\n    interval: 250 us\n    level: 7\n    instructions:\n");
     for (int i = 1; i <= 4; ++i)
         text += QStringLiteral("      - {id: %1, address: %2, read/write: Write(No Data Echo), data mode: D8, "
                                "length: 250, data: %3, access mode: User Data, address mode: A24}\n")
                     .arg(i)
                     .arg(QStringLiteral("0x%1").arg(i * 0x100, 8, 16, QLatin1Char('0')), items("0xaa", 250));
-    text += QStringLiteral("  - program: default vector\n"
-                           "    instructions:\n"
+    text += QStringLiteral("  - program: default vector\n    instructions:\n"
                            "      - {id: 9, address: 0x00000000, read/write: Read, data mode: D8, length: 0, "
                            "access mode: User Data, address mode: A24}\n");
     return text + intrLines({1}) +
-           QStringLiteral("  - program: interrupt\n"
-                          "    level: 2\n"
-                          "    instructions:\n"
+           QStringLiteral("  - program: interrupt\n    level: 2\n    instructions:\n"
                           "      - {id: 10, address: 0x00000010, read/write: Read, data mode: D32, length: 1, "
                           "access mode: User Data, address mode: A24}\n") +
            intrLines({3, 4, 5, 6, 7});
 }
 
-std::unique_ptr<MainWindow> newWindow()
-{
-    Args a({"tarnix2-utility"});
-    return std::make_unique<MainWindow>(a.argc(), a.argv.data());
-}
-
-QByteArray openAndSave(const QString &in, const QString &out, QStringList &rows)
-{
-    auto w = newWindow();
-    ModalAnswerer refusal;  // a refused file shows a box: answered, and its text taken as a row
-    answerFileDialog(in);
-    child<QPushButton>(*w, "fopen")->click();
-    if (refusal.seen())
-        rows << refusal.text();
-    auto *table = child<QTableWidget>(*w, "tableWidget");
-    for (int r = 0; r < table->rowCount(); ++r)
-        rows << table->item(r, 0)->text();
-    w->setModified(true);
-    answerFileDialog(out);
-    child<QPushButton>(*w, "fsave")->click();
-    QFile saved(out);
-    return saved.open(QIODevice::ReadOnly) ? saved.readAll() : QByteArray();
-}
-
-struct Run
-{
-    int status = -1;
-    QString out, err;
-};
-
-Run ctl(const QStringList &args)
+// tarnixctl's exit status, standard output and standard error.
+std::tuple<int, QString, QString> ctl(const QStringList &args)
 {
     QProcess p;
     p.start(QStringLiteral(TARNIXCTL_EXE), args);
-    Run r;
-    if (!p.waitForFinished(20000))
-        return p.kill(), p.waitForFinished(1000), r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    const bool ended = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit;
+    if (!ended)
+        p.kill();
+    return {ended ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -326,12 +274,10 @@ private slots:
         QString bad = vectorAt200Text;
         QVERIFY(writeFile(text, vectorAt200Text.toUtf8()) && writeFile(binary, vectorAt200File()) &&
                 writeFile(faulty, bad.replace(QStringLiteral("length: 48"), QStringLiteral("length: 64")).toUtf8()));
-        for (const QString &in : {text, binary}) {
-            const Run r = ctl({QStringLiteral("program"), QStringLiteral("show"), in});
-            QCOMPARE(r.status, 0);
-            QCOMPARE(r.out, vectorAt200Text);
-        }
-        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("build"), text, QStringLiteral("-o"), built}).status, 0);
+        for (const QString &in : {text, binary})
+            QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), in}),
+                     std::make_tuple(0, vectorAt200Text, QString()));
+        QCOMPARE(std::get<0>(ctl({QStringLiteral("program"), QStringLiteral("build"), text, QStringLiteral("-o"), built})), 0);
         QFile f(built);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll().toHex(' '), vectorAt200File().toHex(' '));
@@ -344,34 +290,38 @@ private slots:
                                     .arg(module.sim()->udpPort())
                                     .split(' ');
         module.sim()->clearRbcpRequests();
-        Run r = ctl(aim + QStringList{faulty});
-        QCOMPARE(r.status, 2);
-        QCOMPARE(r.err, QStringLiteral("tarnixctl: %1:9:87: Please set Length(0-63) correctly.\n").arg(faulty));
+        QCOMPARE(ctl(aim + QStringList{faulty}),
+                 std::make_tuple(2, QString(),
+                                 QStringLiteral("tarnixctl: %1:9:87: Please set Length(0-63) correctly.\n").arg(faulty)));
         QCOMPARE(module.sim()->rbcpRequests().size(), 0);
-        r = ctl(aim + QStringList{text});
-        QCOMPARE(r.status, 0);
+        QCOMPARE(std::get<0>(ctl(aim + QStringList{text})), 0);
         QCOMPARE(module.sim()->readRegisters(2048, 272).toHex(' '), vectorAt200Image.toHex(' '));
         QCOMPARE(module.sim()->readRegisters(4, 1), QByteArray(1, '\x1'));
     }
 
+    // The window opens the text as the table of its binary file and saves that file's bytes.
     void windowOpensText()
     {
-        // The window shows the same table from the text as from the binary file of it, and
-        // saves the same bytes.
         QTemporaryDir dir;
-        for (const auto &[name, bytes] : {std::pair{"a.txt", interruptAt1040Text().toUtf8()},
-                                          std::pair{"a.prg", interruptAt1040File()}}) {
-            QFile f(dir.filePath(QLatin1String(name)));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-        }
-        QStringList fromText, fromBinary;
-        const QByteArray savedText = openAndSave(dir.filePath("a.txt"), dir.filePath("t.prg"), fromText);
-        const QByteArray savedBinary = openAndSave(dir.filePath("a.prg"), dir.filePath("b.prg"), fromBinary);
-        QCOMPARE(fromText, QStringLiteral("Polling Vector(default) Interrupt1 Interrupt2 Interrupt3 Interrupt4 "
-                                          "Interrupt5 Interrupt6 Interrupt7").split(' '));
-        QCOMPARE(fromText, fromBinary);
-        QCOMPARE(savedText.toHex(' '), interruptAt1040File().toHex(' '));
-        QCOMPARE(savedBinary.toHex(' '), savedText.toHex(' '));
+        QVERIFY(writeFile(dir.filePath("a.txt"), interruptAt1040Text().toUtf8()));
+        Args a({"tarnix2-utility"});
+        MainWindow w(a.argc(), a.argv.data());
+        ModalAnswerer refusal;
+        answerFileDialog(dir.filePath("a.txt"));
+        child<QPushButton>(w, "fopen")->click();
+        QVERIFY2(!refusal.seen(), qPrintable(refusal.text()));
+        QStringList rows;
+        for (int r = 0; r < child<QTableWidget>(w, "tableWidget")->rowCount(); ++r)
+            rows << child<QTableWidget>(w, "tableWidget")->item(r, 0)->text();
+        QCOMPARE(rows, QStringLiteral("Polling Vector(default) Interrupt1 Interrupt2 Interrupt3 Interrupt4 "
+                                      "Interrupt5 Interrupt6 Interrupt7").split(' '));
+        QCOMPARE(w.checkEvent(), 0x05);
+        w.setModified(true);
+        answerFileDialog(dir.filePath("b.prg"));
+        child<QPushButton>(w, "fsave")->click();
+        QFile saved(dir.filePath("b.prg"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll().toHex(' '), interruptAt1040File().toHex(' '));
     }
 };
 

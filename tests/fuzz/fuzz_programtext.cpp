@@ -19,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString printed, error;
     FUZZ_CHECK(ProgramText::print(built, QStringLiteral("f"), printed, error));
 
-    // The printed text is the same table: it builds, and prints unchanged. (Bytes may differ
-    // from the first build only where the layout placed INTR records for levels the text left
-    // out; once listed, the table is laid the same way every time.)
+    // The printed text is the same table: it builds and prints unchanged. (The first build may
+    // place INTR records of levels the text left out elsewhere; listed, they are laid alike.)
     QByteArray again;
     FUZZ_CHECK(!ProgramText::build(printed.toUtf8(), again));
     QString reprinted;
