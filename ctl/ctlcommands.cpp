@@ -413,7 +413,7 @@ bool parseNumber(const QString &text, quint64 max, quint64 &value)
 Status parse(const QStringList &arguments, Options &o, QString &text)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QString::fromLatin1(Description));
+    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp());
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));

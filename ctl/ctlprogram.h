@@ -7,6 +7,9 @@
 
 namespace Ctl {
 
+// The help's part on program texts, for --help and the man page.
+QString programTextHelp();
+
 // program show FILE | program build TEXT -o FILE
 int programCommand(const Options &o);
 
