@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStyleFactory>
 
 int main(int argc, char *argv[])
@@ -9,6 +10,9 @@ int main(int argc, char *argv[])
     // The designed style; Fusion is its closest built-in relative where it is missing.
     if (!QApplication::setStyle(QStringLiteral("plastique")))
         QApplication::setStyle(QStringLiteral("Fusion"));
+    // The installed icon of the desktop entry, also for window managers that ask the window.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarnix2-utility")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarnix2-utility"));
     MainWindow window(argc, argv, nullptr);
     window.show();
     return app.exec();

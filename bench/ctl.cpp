@@ -1,5 +1,6 @@
 // tarnixctl against the software module on loopback:
-//  - a read's round trip: 1000 D32 reads of one item on one connection, median and 95th percentile;
+//  - a read's round trip: 1000 D32 reads of one item on one connection, median and 95th percentile,
+//    and the same reads sent 64 at a time before their answers are collected;
 //  - listen: a burst of reports (12-byte header + one D32 item) taken by the tarnixctl executable
 //    raw and as text into /dev/null, beside the in-memory framing + text rate of the same reports
 //    on this machine (what bench_framing measures), as a ratio.
@@ -98,18 +99,40 @@ int main(int argc, char **argv)
         cmd.length = 4;
         cmd.mode = word.mode();
         cmd.id = quint8(128 + i % 128);
-        const QByteArray packet = cmd.toPacket();
-        kelvo_vme_master_header h;
-        QByteArray data;
+        CtlTcpClient::Packet answer;
         QElapsedTimer t;
         t.start();
-        if (client.exchange(packet, cmd.id, h, data) != CtlTcpClient::Result::Ok || data.size() != 4)
+        if (client.exchange(cmd, answer) != CtlTcpClient::Result::Ok || answer.data.size() != 4)
             return 1;
         us.push_back(t.nsecsElapsed() / 1000.0);
     }
     std::sort(us.begin(), us.end());
     std::printf("read round trip (%d D32 reads, one connection): median %.1f us, 95th percentile %.1f us\n",
                 reads, us[us.size() / 2], us[us.size() * 95 / 100]);
+
+    // The same reads with up to 64 in flight: sent in a batch, then their answers collected.
+    CtlIdRange ids;
+    QElapsedTimer batch;
+    batch.start();
+    for (int done = 0; done < reads;) {
+        const int n = std::min(64, reads - done);
+        const QDeadlineTimer deadline(3000);
+        for (int i = 0; i < n; ++i) {
+            TarnixCmd cmd;
+            cmd.address = 0x1000;
+            cmd.length = 4;
+            cmd.mode = word.mode();
+            cmd.id = ids.next();
+            if (client.send(cmd, deadline) != CtlTcpClient::Result::Ok)
+                return 1;
+        }
+        for (CtlTcpClient::Packet answer; client.outstanding() > 0;) {
+            if (client.answer(answer, deadline) != CtlTcpClient::Result::Ok || answer.data.size() != 4)
+                return 1;
+        }
+        done += n;
+    }
+    std::printf("pipelined reads (64 in flight): %.1f us per read\n", batch.nsecsElapsed() / 1000.0 / reads);
 
     SimConfig burst = config;
     burst.reportsOnConnect = true;

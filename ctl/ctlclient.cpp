@@ -1,6 +1,6 @@
 #include "ctlclient.h"
 
-#include <QDeadlineTimer>
+#include "tarnixcmd.h"
 
 bool CtlTcpClient::connectTo(const QString &host, quint16 port)
 {
@@ -11,9 +11,9 @@ bool CtlTcpClient::connectTo(const QString &host, quint16 port)
     return true;
 }
 
-bool CtlTcpClient::fill(int waitMs)
+bool CtlTcpClient::fill(QDeadlineTimer deadline)
 {
-    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(waitMs)) {
+    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(deadline.remainingTime()))) {
         // Bytes may still sit in the socket's buffer after the peer closed.
         if (socket.bytesAvailable() == 0)
             return false;
@@ -22,16 +22,14 @@ bool CtlTcpClient::fill(int waitMs)
     return true;
 }
 
-CtlTcpClient::Result CtlTcpClient::next(kelvo_vme_master_header &header, QByteArray &data,
-                                        int waitMs)
+CtlTcpClient::Result CtlTcpClient::next(Packet &packet, QDeadlineTimer deadline)
 {
-    QDeadlineTimer deadline(waitMs);
     for (;;) {
         int dataSize = 0;
         const char *bytes = nullptr;
-        switch (packets.peek(header, bytes, dataSize)) {
+        switch (packets.peek(packet.header, bytes, dataSize)) {
         case KelvoPacket::Frame::Complete:
-            data = QByteArray(bytes, dataSize);
+            packet.data = QByteArray(bytes, dataSize);
             packets.take(dataSize);
             return Result::Ok;
         case KelvoPacket::Frame::CrcError:
@@ -39,24 +37,51 @@ CtlTcpClient::Result CtlTcpClient::next(kelvo_vme_master_header &header, QByteAr
         case KelvoPacket::Frame::Incomplete:
             break;
         }
-        if (!fill(int(qMax<qint64>(0, deadline.remainingTime()))))
+        // Bytes keep coming while programs report: the deadline is checked before every wait,
+        // not only when the socket is quiet.
+        if (deadline.hasExpired() || !fill(deadline))
             return isOpen() ? Result::TimedOut : Result::Closed;
     }
 }
 
-CtlTcpClient::Result CtlTcpClient::exchange(const QByteArray &packet, quint8 id,
-                                            kelvo_vme_master_header &header, QByteArray &data)
+bool CtlTcpClient::answers(const kelvo_vme_master_header &header, quint8 id, quint16 mode)
 {
+    return header.id == id && (header.mode & ~StatusBits) == (mode & ~StatusBits);
+}
+
+CtlTcpClient::Result CtlTcpClient::send(const TarnixCmd &cmd, QDeadlineTimer deadline)
+{
+    Q_ASSERT(!waiting.contains(cmd.id));
+    TarnixCmd copy = cmd;
+    const QByteArray packet = copy.toPacket();
     if (socket.write(packet) != packet.size())
         return Result::Closed;
     while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(timeoutMs))
+        if (deadline.hasExpired() || !socket.waitForBytesWritten(int(deadline.remainingTime())))
             return isOpen() ? Result::TimedOut : Result::Closed;
     }
-    QDeadlineTimer deadline(timeoutMs);
+    waiting.insert(cmd.id, cmd.mode);
+    return Result::Ok;
+}
+
+CtlTcpClient::Result CtlTcpClient::answer(Packet &packet, QDeadlineTimer deadline)
+{
     for (;;) {
-        const Result r = next(header, data, int(qMax<qint64>(0, deadline.remainingTime())));
-        if (r != Result::Ok || header.id == id)
+        const Result r = next(packet, deadline);
+        if (r != Result::Ok)
             return r;
+        const auto it = waiting.constFind(packet.header.id);
+        if (it != waiting.constEnd() && answers(packet.header, it.key(), it.value())) {
+            waiting.erase(it);
+            return Result::Ok;
+        }
+        ++skipped;
     }
+}
+
+CtlTcpClient::Result CtlTcpClient::exchange(const TarnixCmd &cmd, Packet &packet)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    const Result r = send(cmd, deadline);
+    return r == Result::Ok ? answer(packet, deadline) : r;
 }

@@ -25,9 +25,12 @@ struct Options
     int accessMode = 0;  // User Data
     bool echo = false;
     bool verify = false;
+    quint8 idFirst = 128; // read, write: the IDs of their commands
+    quint8 idLast = 255;
     qint64 count = -1;   // listen: reports to take (-1: no limit)
     double seconds = -1; // listen: time to listen (-1: no limit)
     QString raw;         // listen: file for the raw packets
+    bool force = false;  // listen: --raw may replace an existing file
     QString output;      // program build: the binary file to write
     QString command;
     QStringList args;
@@ -39,6 +42,20 @@ Status parse(const QStringList &arguments, Options &options, QString &text);
 
 // Parses and runs one command; the process's exit status.
 int run(const QStringList &arguments);
+
+// Prints text on standard output as it stands.
+void say(const QString &text);
+// Prints "tarnixctl: text" on standard error (after what standard output holds) and returns status.
+int fail(Status status, const QString &text);
+
+// The commands, one per group of files: each checks its arguments, then talks to the module.
+int readCommand(const Options &o);
+int writeCommand(const Options &o);
+int infoCommand(const Options &o);
+int stopCommand(const Options &o);
+int downloadCommand(const Options &o);
+int listenCommand(const Options &o);
+int decodeCommand(const Options &o);
 
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);

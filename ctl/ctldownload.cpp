@@ -14,6 +14,29 @@
 
 namespace Ctl {
 
+namespace {
+
+// Reads every write back; the first byte that differs, or empty when all match.
+QString verify(QUdpThread &udp, const QList<ModuleMemory::Write> &writes)
+{
+    for (const ModuleMemory::Write &w : writes) {
+        QByteArray back(w.data.size(), '\0');
+        const uint length = uint(back.size());
+        if (udp.Read(w.address, back.data(), length) != length)
+            return QStringLiteral("verify: cannot read back 0x%1").arg(w.address, 8, 16, QLatin1Char('0'));
+        for (int i = 0; i < back.size(); ++i) {
+            if (back.at(i) != w.data.at(i))
+                return QStringLiteral("verify: byte at 0x%1 is 0x%2, written 0x%3")
+                    .arg(w.address + uint(i), 8, 16, QLatin1Char('0'))
+                    .arg(quint8(back.at(i)), 2, 16, QLatin1Char('0'))
+                    .arg(quint8(w.data.at(i)), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
 int downloadCommand(const Options &o)
 {
     if (o.args.size() != 1)
@@ -42,7 +65,11 @@ int downloadCommand(const Options &o)
         return fail(BadUsage, QStringLiteral("\"%1\": the program image holds %2 bytes, more than %3")
                                   .arg(name).arg(memory.image.size()).arg(ModuleMemory::ImageLimit));
 
-    const QList<ModuleMemory::Write> writes = memory.downloadWrites(memory.savedEnable);
+    // The module runs nothing while its memory is written and checked: the mask goes last,
+    // and only after every other byte read back as written when --verify asks for it.
+    QList<ModuleMemory::Write> writes = memory.downloadWrites(memory.savedEnable);
+    const ModuleMemory::Write mask = writes.takeLast();
+    Q_ASSERT(mask.address == ModuleMemory::EnableAddress);
     return rbcpJob(o, [&](QUdpThread &udp) {
         const char stop = 0;
         if (udp.write(ModuleMemory::EnableAddress, &stop, 1) < 1)
@@ -53,22 +80,18 @@ int downloadCommand(const Options &o)
                 return fail(Refused, QStringLiteral("Write ERROR at 0x%1; the module's programs stay stopped")
                                          .arg(w.address, 8, 16, QLatin1Char('0')));
         }
+        QString difference;
+        if (o.verify && !(difference = verify(udp, writes)).isEmpty())
+            return fail(Refused, difference + QStringLiteral("; the module's programs stay stopped"));
+        const uint length = uint(mask.data.size());
+        if (udp.Write(mask.address, mask.data.constData(), length) != length)
+            return fail(Refused, QStringLiteral("Write ERROR at 0x%1").arg(mask.address, 8, 16, QLatin1Char('0')));
         if (!o.verify)
             return int(Success);
-        for (const ModuleMemory::Write &w : writes) {
-            QByteArray back(w.data.size(), '\0');
-            const uint length = uint(back.size());
-            if (udp.Read(w.address, back.data(), length) != length)
-                return fail(Refused, QStringLiteral("verify: cannot read back 0x%1").arg(w.address, 8, 16, QLatin1Char('0')));
-            for (int i = 0; i < back.size(); ++i) {
-                if (back.at(i) != w.data.at(i))
-                    return fail(Refused, QStringLiteral("verify: byte at 0x%1 is 0x%2, written 0x%3")
-                                             .arg(w.address + uint(i), 8, 16, QLatin1Char('0'))
-                                             .arg(quint8(back.at(i)), 2, 16, QLatin1Char('0'))
-                                             .arg(quint8(w.data.at(i)), 2, 16, QLatin1Char('0')));
-            }
-        }
-        qsizetype bytes = 0;
+        difference = verify(udp, {mask});
+        if (!difference.isEmpty())
+            return fail(Refused, difference);
+        qsizetype bytes = mask.data.size();
         for (const ModuleMemory::Write &w : writes)
             bytes += w.data.size();
         std::printf("verified %lld bytes\n", static_cast<long long>(bytes));

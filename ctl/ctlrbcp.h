@@ -7,9 +7,6 @@
 
 namespace Ctl {
 
-// Prints "tarnixctl: text" on standard error and returns status.
-int fail(Status status, const QString &text);
-
 // Runs job(QUdpThread&) on this thread with the RBCP client the General tab's worker uses,
 // turning its thrown failures into messages and exit status.
 template <typename F>
@@ -24,12 +21,14 @@ int rbcpJob(const Options &o, F job)
         return job(udp);
     } catch (QRbcp::ErrSts code) {
         udp.strError(code);
-        return fail(code == QRbcp::BusError ? Refused : NoAnswer, udp.errorString().trimmed());
+        // The client's text is laid out for a message box; a shell gets it on one line.
+        QStringList lines = udp.errorString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (QString &line : lines)
+            line = line.trimmed();
+        return fail(code == QRbcp::BusError ? Refused : NoAnswer, lines.join(QStringLiteral("; ")));
     } catch (const QString &text) {
         return fail(Refused, text);
     }
 }
-
-int downloadCommand(const Options &o);
 
 } // namespace Ctl

@@ -1,6 +1,8 @@
 # Writes a man page from a program's --help: cmake -DEXE=... -DNAME=... -DSUMMARY=... -DOUT=... -P manpage.cmake
-execute_process(COMMAND ${EXE} --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
+# Lines wider than the page's text column (80 less man's indent of 7) are wrapped.
+execute_process(COMMAND ${EXE} --help COMMAND awk -v width=72 -f ${CMAKE_CURRENT_LIST_DIR}/manwrap.awk
+    OUTPUT_VARIABLE help RESULTS_VARIABLE rc)
+if(NOT rc STREQUAL "0;0")
     message(FATAL_ERROR "${EXE} --help failed: ${rc}")
 endif()
 # The program's own name in place of the build path it was started with.

@@ -43,6 +43,7 @@ struct SimFaults
     qint64 tcpCloseAfterPackets = 0; // the connection is closed once this many packets were sent
     bool tcpByteAtATime = false;     // every packet trickles out one byte per write
     int tcpByteIntervalMs = 1;       // pause between the trickled bytes
+    bool tcpNoAnswers = false;       // commands are carried out but answered by nothing
 };
 
 // A burst of reports, as a running program would send them.

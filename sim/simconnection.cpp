@@ -138,6 +138,8 @@ void SimConnection::answer(const QByteArray &headerBytes, const QByteArray &data
     if (carries)
         payload = isWrite(command.mode) ? data : readData;
     m_state->countCommand();
+    if (m_faults.tcpNoAnswers)
+        return;
     sendPacket(packet(response, payload));
 }
 

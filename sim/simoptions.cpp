@@ -53,6 +53,7 @@ QList<QCommandLineOption> options()
         opt({s("corrupt-crc")}, s("Fault: the Nth packet sent on each TCP connection (counting from 1) leaves "
                                   "with a wrong header CRC."), s("n"), s("0")),
         opt({s("close-after")}, s("Fault: close each TCP connection after N packets were sent."), s("n"), s("0")),
+        opt({s("no-answers")}, s("Fault: carry out TCP commands but send no response (reports still go out).")),
         opt({s("byte-at-a-time")}, s("Fault: write every TCP packet one byte at a time, flushing between bytes.")),
         opt({s("byte-interval")}, s("Pause between the bytes of --byte-at-a-time (default 1 ms)."), s("ms"),
             s("1")),
@@ -194,6 +195,7 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
     num("corrupt-crc", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCorruptCrcPacket);
     num("close-after", quint64(std::numeric_limits<qint64>::max()), &c.faults.tcpCloseAfterPackets);
     c.faults.tcpByteAtATime = parser.isSet(QStringLiteral("byte-at-a-time"));
+    c.faults.tcpNoAnswers = parser.isSet(QStringLiteral("no-answers"));
     num("byte-interval", 60000, &c.faults.tcpByteIntervalMs);
 
     c.reportsOnConnect = parser.isSet(QStringLiteral("reports"));

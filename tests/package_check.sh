@@ -14,7 +14,8 @@ for f in ./usr/bin/tarnix2-utility ./usr/bin/tarnix-sim ./usr/bin/tarnixctl \
          ./usr/share/applications/tarnix2-utility.desktop \
          ./usr/share/icons/hicolor/scalable/apps/tarnix2-utility.svg \
          ./usr/share/man/man1/tarnix2-utility.1.gz ./usr/share/man/man1/tarnix-sim.1.gz \
-         ./usr/share/man/man1/tarnixctl.1.gz; do
+         ./usr/share/man/man1/tarnixctl.1.gz ./usr/share/doc/tarnix2-utility/copyright \
+         ./usr/share/doc/tarnix2-utility/changelog.Debian.gz; do
     grep -qx -- "$f" <<<"$files" || fail "missing $f"
 done
 # Nothing of the build tree (tests, benchmarks, libraries) comes along.
@@ -22,8 +23,8 @@ if grep -E 'tst_|bench_|\.a$|/include/' <<<"$files"; then fail "stray files"; fi
 
 [ "$(dpkg-deb -f "$DEB" Package)" = tarnix2-utility ] || fail "Package field"
 [ "$(dpkg-deb -f "$DEB" Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture field"
-dpkg-deb -f "$DEB" Version | grep -qx '2\.0\(\.0\)\?' || fail "Version field"
-for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins; do
+dpkg-deb -f "$DEB" Version | grep -qx '2\.0\(\.0\)\?-1' || fail "Version field"
+for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins libqt6svg6; do
     dpkg-deb -f "$DEB" Depends | grep -q "$dep" || fail "Depends lacks $dep"
 done
 dpkg-deb -f "$DEB" Description | grep -q tarnixctl || fail "Description"
@@ -36,4 +37,20 @@ zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'download FILE' || fail "t
 zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- '--tcp-port' || fail "tarnix-sim man page body"
 grep -q '^Exec=tarnix2-utility$' "$X/usr/share/applications/tarnix2-utility.desktop" || fail "desktop entry"
 "$X/usr/bin/tarnixctl" --version | grep -qx 'tarnixctl 2\.0' || fail "tarnixctl --version"
+# Debian's own checks, and man to lay out the pages; both from Debian through the set-up script.
+"$(dirname "$0")/../scripts/setup.sh" lintian man-db >/dev/null || true
+# Every man page fits a terminal of 80 columns.
+if command -v man >/dev/null; then
+    for page in "$X"/usr/share/man/man1/*.1.gz; do
+        wide="$(MANWIDTH=80 man -l "$page" 2>&1 | awk 'length > 80')"
+        [ -z "$wide" ] || fail "$(basename "$page") is wider than 80 columns: $wide"
+    done
+fi
+# lintian: no error, no warning.
+if command -v lintian >/dev/null; then
+    report="$(lintian --fail-on none "$DEB" 2>&1 | grep -E '^[EW]: ' || true)"
+    [ -z "$report" ] || fail "lintian: $report"
+else
+    echo "package: lintian is not installed; its checks were skipped" >&2
+fi
 echo "package: $(basename "$DEB") ok"

@@ -18,12 +18,12 @@ struct Run
     QString out, err;
 };
 
-Run ctl(const QStringList &args)
+Run ctl(const QStringList &args, int waitMs = 20000)
 {
     QProcess p;
-    p.start(QStringLiteral(TARNIXCTL_EXE), args);
+    p.start(qEnvironmentVariable("TARNIXCTL", QStringLiteral(TARNIXCTL_EXE)), args);
     Run r;
-    if (!p.waitForFinished(20000))
+    if (!p.waitForFinished(waitMs))
         return p.kill(), p.waitForFinished(1000), r;
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
@@ -111,6 +111,26 @@ private slots:
         row("unknown command", "frob", 0, 2, "", "unknown command");
         row("no module", "read 0", 0, 3, "", "cannot connect");
         row("no target", "info", -1, 2, "", "no target");
+        // The address mode's range holds the last item too; a fixed address touches one item.
+        row("A16 last item", "read 0xFFFC 2 --address-mode A16", 0, 2, "", "ends at 0x10003, beyond A16");
+        row("A24 last item", "write 0xFFFFFE 1 2 --address-mode A24 --data-mode D16", 0, 2, "", "beyond A24");
+        row("A16 top", "read 0xFFFC --address-mode A16", 1, 0, "[0x0000fffc] 00000000 \n", "");
+        // 64 items take two commands; with a fixed address both go to 0x3000, the last item wins.
+        row("write fixed", "write 0x3000 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 "
+            "28 29 30 31 32 33 34 35 36 37 38 39 40 41 42 43 44 45 46 47 48 49 50 51 52 53 54 55 56 57 58 59 60 61 "
+            "62 63 64 --access Fixed_Address_and_User_Data", 1, 0, "", "");
+        row("read fixed", "read 0x3000", 1, 0, "[0x00003000] 00000040 \n", "");
+        row("count on read", "read 0 --count 4", 0, 2, "", "--count does not apply to read");
+        row("raw on read", "read 0 --raw x", 0, 2, "", "--raw does not apply to read");
+        row("target on decode", "decode x", 0, 2, "", "--target does not apply to decode");
+        row("seconds nan", "listen --seconds nan", 0, 2, "", "bad value \"nan\" for --seconds");
+        row("seconds inf", "listen --seconds inf", 0, 2, "", "bad value");
+        row("seconds huge", "listen --seconds 1e300", 0, 2, "", "bad value");
+        row("seconds 0", "listen --seconds 0", 0, 2, "", "bad value");
+        row("id range", "read 0 --id-range 200-100", 0, 2, "", "bad value \"200-100\" for --id-range");
+        // RBCP commands against a port where nothing answers: one line, status 3.
+        row("info silent", "info --timeout 100", 0, 3, "", "tarnixctl: ");
+        row("stop silent", "stop --timeout 100", 0, 3, "", "tarnixctl: ");
     }
 
     void commands()
@@ -119,11 +139,64 @@ private slots:
         QFETCH(int, aimed);
         // Nothing listens on port 1 of the loopback.
         const QStringList target = aimed > 0 ? aim(module) : aimed == 0 ? aim(1, 1) : QStringList();
-        const Run r = ctl(target + args.split(' '));
+        QStringList words = args.split(' ');
+        words.replaceInStrings(QStringLiteral("_"), QStringLiteral(" "));
+        const Run r = ctl(target + words);
         QTEST(r.status, "status");
+        if (r.status == 3)
+            QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
         QFETCH(QString, out);
         QFETCH(QString, err);
         QVERIFY2(r.out.contains(out), qPrintable(r.out));
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+    }
+
+    // Commands on a connection where a program reports with ID 128 as fast as the socket takes
+    // it: answers are told from reports by ID and mode word, the IDs wrap inside --id-range, a
+    // module that stays silent ends the command at --timeout, and data that came before a
+    // broken header is printed before the error.
+    void amidReports_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("fault"); // 0 none, 1 commands unanswered, 2 the second packet's CRC broken
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QString zeros; // 130 D32 items from 0x1000 after the two written
+        for (int row = 1; row < 65; ++row)
+            zeros += QStringLiteral("[0x%1] 00000000 00000000 \n").arg(0x1000 + 8 * row, 8, 16, QLatin1Char('0'));
+        const QString written = QStringLiteral("[0x00001000] 11223344 AABBCCDD \n");
+        QTest::newRow("read D16") << "read 0x1000 2 --data-mode D16" << 0 << 0 << "[0x00001000] 1122 3344 \n" << "";
+        QTest::newRow("ids wrap in range") << "read 0x1000 130 --id-range 129-130" << 0 << 0 << written + zeros << "";
+        QTest::newRow("write unmapped") << "write 0x800000 1" << 0 << 1 << "" << "VME error (MODE:0x8a04)";
+        QTest::newRow("read unanswered") << "read 0x1000 --timeout 300 --data-mode D16" << 1 << 3 << "" << "no answer";
+        QTest::newRow("write unanswered") << "write 0x1000 1 --timeout 300" << 1 << 3 << "" << "no answer";
+        QTest::newRow("cut by CRC") << "read 0x1000 200" << 2 << 3 << written + zeros.left(zeros.indexOf("[0x000010f8]")) + "[0x000010f8] 00000000 \n"
+                                    << "CRC error";
+    }
+
+    void amidReports()
+    {
+        QFETCH(QString, args);
+        QFETCH(int, fault);
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        config.reportsOnConnect = fault < 2;
+        config.reports.count = 0;
+        config.reports.id = 128;
+        config.faults.tcpNoAnswers = fault == 1;
+        config.faults.tcpCorruptCrcPacket = fault == 2 ? 2 : 0;
+        SimUnmapped hole;
+        hole.range = {0x00800000, 0x008FFFFF};
+        config.unmapped << hole;
+        TarnixSimThread m;
+        QVERIFY(m.startSim(config));
+        m.sim()->writeVme(2, 0x1000, QByteArray::fromHex("11223344AABBCCDD"));
+        // Far beyond any --timeout here: a command that outlives it has missed its deadline.
+        const Run r = ctl(aim(m) + args.split(' '), 5000);
+        QTEST(r.status, "status");
+        QTEST(r.out, "out");
+        QFETCH(QString, err);
         QVERIFY2(r.err.contains(err), qPrintable(r.err));
     }
 
@@ -148,14 +221,28 @@ private slots:
         QCOMPARE(text.out.count(QStringLiteral("Address : ")), 500);
         QVERIFY(text.out.contains(QStringLiteral("[0x00000010]:00 00 01 f3")));
 
-        // A capture cut inside a packet is refused.
-        QFile f(dir.filePath(QStringLiteral("torn.raw")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray::fromHex("00000010000000040a000500"));
-        f.close();
-        const Run torn = ctl({QStringLiteral("decode"), f.fileName()});
+        // A capture cut inside a packet, or with a broken header: the reports before it, then
+        // the refusal.
+        QFile f(raw);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(499 * 24 + 19));
+        Run torn = ctl({QStringLiteral("decode"), raw});
         QCOMPARE(torn.status, 1);
-        QVERIFY2(torn.err.contains(QStringLiteral("CRC error")), qPrintable(torn.err));
+        QCOMPARE(torn.out.count(QStringLiteral("Address : ")), 499);
+        QVERIFY2(torn.err.contains(QStringLiteral("19 bytes at the end are not a whole packet")), qPrintable(torn.err));
+        QVERIFY(f.seek(2 * 24 + 11) && f.putChar('\x55'));
+        f.close();
+        torn = ctl({QStringLiteral("decode"), raw});
+        QCOMPARE(torn.out.count(QStringLiteral("Address : ")), 2);
+        QVERIFY2(torn.err.contains(QStringLiteral("CRC error in the header at byte 48")), qPrintable(torn.err));
+
+        // An earlier capture survives a port where nothing listens, and is replaced only with --force.
+        const QStringList again = listen + QStringList{QStringLiteral("--raw"), raw};
+        QCOMPARE(ctl(aim(1, 1) + again + QStringList{QStringLiteral("--force")}).status, 3);
+        QCOMPARE(ctl(aim(m) + again).status, 2);
+        QCOMPARE(QFileInfo(raw).size(), 499 * 24 + 19);
+        QCOMPARE(ctl(aim(m) + again + QStringList{QStringLiteral("--force")}).status, 0);
+        QCOMPARE(QFileInfo(raw).size(), 500 * 24);
     }
 
     // A peer whose stream breaks: every good report before the bad header is written, then
@@ -221,17 +308,56 @@ private slots:
         QCOMPARE(sim->readRegisters(1024, 1024 + int(memory.image.size())), memory.vectorTable + memory.image);
         QVERIFY(r.out.contains(QStringLiteral("verified %1 bytes").arg(1 + 20 + 1024 + memory.image.size() + 1)));
 
-        sim->writeRegisters(2048 + 9, QByteArray(1, '\x42'));
-        SimFaults faults = sim->faults();
-        faults.rbcpLostWrites = {{2048 + 9, 2048 + 9}};
-        sim->setFaults(faults);
-        r = ctl(aim(module) << QStringLiteral("download") << good << QStringLiteral("--verify"));
-        sim->setFaults(SimFaults());
-        QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("verify: byte at 0x00000809 is 0x42, written 0x%1")
-                                    .arg(quint8(memory.image.at(9)), 2, 16, QLatin1Char('0'))),
-                 qPrintable(r.err));
+        // A byte that does not stick: before the mask the programs stay stopped; the mask itself
+        // is read back too.
+        const QList<std::pair<quint32, QString>> lost = {
+            {2048 + 9, QStringLiteral("verify: byte at 0x00000809 is 0x42, written 0x%1; the module's programs stay "
+                                      "stopped\n").arg(quint8(memory.image.at(9)), 2, 16, QLatin1Char('0'))},
+            {6, QStringLiteral("verify: byte at 0x00000006 is 0x42, written 0x%1; the module's programs stay stopped\n")
+                    .arg(memory.pollLevel, 2, 16, QLatin1Char('0'))},
+            {4, QStringLiteral("verify: byte at 0x00000004 is 0x42, written 0x05\n")}};
+        for (const auto &[address, text] : lost) {
+            sim->writeRegisters(address, QByteArray(1, '\x42'));
+            SimFaults faults;
+            faults.rbcpLostWrites = {{address, address}};
+            sim->setFaults(faults);
+            r = ctl(aim(module) << QStringLiteral("download") << good << QStringLiteral("--verify"));
+            sim->setFaults(SimFaults());
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.endsWith(text), qPrintable(r.err));
+            QCOMPARE(sim->readRegisters(4, 1), QByteArray(1, address == 4 ? '\x42' : '\0'));
+        }
         sim->writeRegisters(4, QByteArray(1, '\0'));
+
+        // Against a port where nothing answers: one line, status 3.
+        r = ctl(aim(module.sim()->tcpPort(), 1) << QStringLiteral("download") << good << QStringLiteral("--timeout")
+                                                << QStringLiteral("100"));
+        QCOMPARE(r.status, 3);
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    }
+
+    // A program image over 2048 bytes is refused before anything is sent.
+    void downloadRefusesLargeImage()
+    {
+        FakeHost host;
+        ModuleMemory memory;
+        for (int reads = 200; memory.image.size() <= ModuleMemory::ImageLimit; ++reads) {
+            memory = ModuleMemory();
+            const QList<VmeProgram *> table = programs(QStringLiteral("0:%1").arg(reads), host);
+            qDeleteAll(ProgramLayout(&host).lay(table, 0x01, memory).added);
+            qDeleteAll(table);
+        }
+        QVERIFY(memory.image.size() <= ModuleMemory::ImageLimit + 8);
+        const QString name = dir.filePath(QStringLiteral("large.bin"));
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(ProgramFile::encode(memory, {2, 0, 2, 0}, 0x01, 128, 255));
+        f.close();
+        module.sim()->clearRbcpRequests();
+        const Run r = ctl(aim(module) << QStringLiteral("download") << name);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("more than 2048")), qPrintable(r.err));
+        QCOMPARE(module.sim()->rbcpRequests().size(), 0);
     }
 };
 

@@ -1,0 +1,288 @@
+// tarnixctl's command line: the options, their checks and the dispatch to a command.
+#include "ctlcommands.h"
+#include "ctlprogram.h"
+
+#include "modeword.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+
+#include <cstdio>
+
+namespace Ctl {
+
+void say(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+int fail(Status status, const QString &text)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnixctl: %s\n", text.toLocal8Bit().constData());
+    return status;
+}
+
+namespace {
+
+const char Description[] =
+    "Drives a VME master module from a shell: its network settings over RBCP,\n"
+    "single VME reads and writes over the TCP command channel, program files, and\n"
+    "the reports of its programs.\n"
+    "\n"
+    "Commands:\n"
+    "  info                   the module's network settings and logic version\n"
+    "  read ADDRESS [COUNT]   read COUNT items (default 1), print them as a hex dump\n"
+    "  write ADDRESS DATA...  write one item per DATA (0x hex, 0 octal, or decimal)\n"
+    "  download FILE          write a program file (binary or text) into the module:\n"
+    "                         stop, tables and image, then the enable mask; --verify\n"
+    "                         reads every byte back before the mask, and the mask\n"
+    "                         after it; a text with a fault is refused, nothing sent\n"
+    "  program show FILE      print a program file (binary or text) as text\n"
+    "  program build TEXT -o FILE\n"
+    "                         write the binary program file of a text, as the window\n"
+    "                         saves it\n"
+    "  stop                   stop every program (event enable mask 0)\n"
+    "  listen                 print every report in the log's text, or save them raw\n"
+    "  decode FILE            turn a raw capture into the log's text\n"
+    "\n"
+    "read and write give their commands IDs from --id-range and take as the answer\n"
+    "only the packet with the command's ID and mode word; every other packet is a\n"
+    "program's report and is skipped. The range must not hold IDs that the\n"
+    "module's programs use.\n"
+    "\n"
+    "--timeout bounds each wait: the connection, each TCP command's answer, and\n"
+    "each of the three attempts of an RBCP request.\n"
+    "\n"
+    "Each option belongs to the commands its help names; given to another command\n"
+    "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
+    "command but decode and program.\n"
+    "\n"
+    "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
+    "(nothing was sent), 3 no answer or a network failure.";
+
+int indexOf(const QStringList &labels, const QString &text)
+{
+    for (int i = 0; i < labels.size(); ++i) {
+        if (labels.at(i).compare(text, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool parseNumber(const QString &text, quint64 max, quint64 &value)
+{
+    bool ok = false;
+    value = text.trimmed().toULongLong(&ok, 0);
+    return ok && value <= max;
+}
+
+Status parse(const QStringList &arguments, Options &o, QString &text)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp());
+    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    const QCommandLineOption target({QStringLiteral("a"), QStringLiteral("target")},
+                                    QStringLiteral("The module's IP address (required for every command but decode and program)."),
+                                    QStringLiteral("ADDR"));
+    const QCommandLineOption tcpPort(QStringLiteral("tcp-port"), QStringLiteral("TCP command channel port (default 24)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption udpPort(QStringLiteral("udp-port"), QStringLiteral("RBCP port (default 4660)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Wait for a connection, a TCP answer or one RBCP attempt, "
+                                                    "in ms (default 3000)."),
+                                     QStringLiteral("MS"));
+    const QCommandLineOption idRange(QStringLiteral("id-range"),
+                                     QStringLiteral("read, write: command IDs, MIN-MAX within 0-255 (default "
+                                                    "128-255); no ID of a program may lie inside."),
+                                     QStringLiteral("MIN-MAX"));
+    const QCommandLineOption addressMode(QStringLiteral("address-mode"), QStringLiteral("read, write: A16, A24 or A32 (default A32)."),
+                                         QStringLiteral("MODE"));
+    const QCommandLineOption dataMode(QStringLiteral("data-mode"), QStringLiteral("read, write: D8, D16 or D32 (default D32)."),
+                                      QStringLiteral("MODE"));
+    const QCommandLineOption access(QStringLiteral("access"),
+                                    QStringLiteral("read, write: access mode, as the window names it (default \"User Data\"): ") +
+                                        VmeModeWord::accessModeLabels().mid(0, 10).join(QStringLiteral(", ")) + QLatin1Char('.'),
+                                    QStringLiteral("TEXT"));
+    const QCommandLineOption echo(QStringLiteral("echo"), QStringLiteral("write: ask for the data back and print it."));
+    const QCommandLineOption verify(QStringLiteral("verify"), QStringLiteral("download: read every written byte back."));
+    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("listen: stop after N reports (0: no limit, the default)."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("listen: stop after S seconds (more than 0, at most 1e9)."),
+                                     QStringLiteral("S"));
+    const QCommandLineOption raw(QStringLiteral("raw"),
+                                 QStringLiteral("listen: write the raw packets to FILE instead of text. FILE is opened "
+                                                "once the module is connected; a file with something in it is replaced only with --force."),
+                                 QStringLiteral("FILE"));
+    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen: let --raw replace an earlier capture."));
+    const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
+                                    QStringLiteral("FILE"));
+    p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
+                  echo, verify, count, seconds, raw, force, output});
+    p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
+                            QStringLiteral("COMMAND [ARGS...]"));
+
+    if (!p.parse(arguments)) {
+        text = p.errorText();
+        return BadUsage;
+    }
+    if (p.isSet(help)) {
+        text = p.helpText();
+        return Success;
+    }
+    if (p.isSet(version)) {
+        text = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion() +
+               QLatin1Char('\n');
+        return Success;
+    }
+    const QStringList positional = p.positionalArguments();
+    if (positional.isEmpty()) {
+        text = QStringLiteral("no command given");
+        return BadUsage;
+    }
+    o.command = positional.first();
+    o.args = positional.mid(1);
+    static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
+                                         QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
+                                         QStringLiteral("decode"), QStringLiteral("program")};
+    if (!commands.contains(o.command)) {
+        text = QStringLiteral("unknown command \"%1\"").arg(o.command);
+        return BadUsage;
+    }
+
+    // Options of one command are refused by the others, so that a misplaced one is not ignored.
+    const QString c = o.command;
+    const bool vme = c == QStringLiteral("read") || c == QStringLiteral("write");
+    const bool listening = c == QStringLiteral("listen");
+    const bool offline = c == QStringLiteral("decode") || c == QStringLiteral("program");
+    const QList<std::pair<const QCommandLineOption *, bool>> applies = {
+        {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
+        {&output, c == QStringLiteral("program")},
+        {&idRange, vme}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
+        {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
+        {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening}};
+    for (const auto &[opt, ok] : applies) {
+        if (!ok && p.isSet(*opt)) {
+            text = QStringLiteral("--%1 does not apply to %2").arg(opt->names().last(), c);
+            return BadUsage;
+        }
+    }
+
+    quint64 v = 0;
+    auto number = [&](const QCommandLineOption &opt, quint64 max, quint64 &out) {
+        if (!p.isSet(opt))
+            return true;
+        if (parseNumber(p.value(opt), max, out))
+            return true;
+        text = QStringLiteral("bad value \"%1\" for --%2").arg(p.value(opt), opt.names().last());
+        return false;
+    };
+    v = o.tcpPort;
+    if (!number(tcpPort, 65535, v))
+        return BadUsage;
+    o.tcpPort = quint16(v);
+    v = o.udpPort;
+    if (!number(udpPort, 65535, v))
+        return BadUsage;
+    o.udpPort = quint16(v);
+    v = quint64(o.timeoutMs);
+    if (!number(timeout, 3600000, v) || v == 0) {
+        if (text.isEmpty())
+            text = QStringLiteral("--timeout must be at least 1 ms");
+        return BadUsage;
+    }
+    o.timeoutMs = int(v);
+    if (p.isSet(count)) {
+        if (!number(count, quint64(1) << 62, v))
+            return BadUsage;
+        o.count = v == 0 ? -1 : qint64(v);
+    }
+    if (p.isSet(seconds)) {
+        bool ok = false;
+        o.seconds = p.value(seconds).toDouble(&ok);
+        // Finite, above 0, and small enough for a count of milliseconds.
+        if (!ok || !(o.seconds > 0 && o.seconds <= 1e9)) {
+            text = QStringLiteral("bad value \"%1\" for --seconds").arg(p.value(seconds));
+            return BadUsage;
+        }
+    }
+    auto pick = [&](const QCommandLineOption &opt, const QStringList &labels, int &out) {
+        if (!p.isSet(opt))
+            return true;
+        out = indexOf(labels, p.value(opt));
+        if (out >= 0)
+            return true;
+        text = QStringLiteral("bad value \"%1\" for --%2").arg(p.value(opt), opt.names().last());
+        return false;
+    };
+    if (!pick(addressMode, VmeModeWord::addressModeLabels(), o.addressMode) ||
+        !pick(dataMode, VmeModeWord::dataModeLabels(), o.dataMode) ||
+        !pick(access, VmeModeWord::accessModeLabels().mid(0, 10), o.accessMode))
+        return BadUsage;
+    if (p.isSet(idRange)) {
+        const QStringList ends = p.value(idRange).split(QLatin1Char('-'));
+        quint64 first = 0, last = 0;
+        if (ends.size() != 2 || !parseNumber(ends.at(0), 255, first) || !parseNumber(ends.at(1), 255, last) ||
+            first > last) {
+            text = QStringLiteral("bad value \"%1\" for --id-range: give MIN-MAX, 0 <= MIN <= MAX <= 255")
+                       .arg(p.value(idRange));
+            return BadUsage;
+        }
+        o.idFirst = quint8(first);
+        o.idLast = quint8(last);
+    }
+    o.echo = p.isSet(echo);
+    o.force = p.isSet(force);
+    o.verify = p.isSet(verify);
+    o.raw = p.value(raw);
+    o.output = p.value(output);
+
+    if (!offline) {
+        o.target = p.value(target);
+        QHostAddress host;
+        if (o.target.isEmpty() || !host.setAddress(o.target)) {
+            text = o.target.isEmpty() ? QStringLiteral("no target: give -a ADDR")
+                                      : QStringLiteral("\"%1\" is not an IP address").arg(o.target);
+            return BadUsage;
+        }
+    }
+    return Success;
+}
+
+int run(const QStringList &arguments)
+{
+    Options o;
+    QString text;
+    if (parse(arguments, o, text) != Success)
+        return fail(BadUsage, text + QStringLiteral("\nTry 'tarnixctl --help'."));
+    if (!text.isEmpty()) {
+        say(text);
+        std::fflush(stdout);
+        return Success;
+    }
+    if (o.command == QStringLiteral("info"))
+        return infoCommand(o);
+    if (o.command == QStringLiteral("read"))
+        return readCommand(o);
+    if (o.command == QStringLiteral("write"))
+        return writeCommand(o);
+    if (o.command == QStringLiteral("download"))
+        return downloadCommand(o);
+    if (o.command == QStringLiteral("stop"))
+        return stopCommand(o);
+    if (o.command == QStringLiteral("program"))
+        return programCommand(o);
+    if (o.command == QStringLiteral("listen"))
+        return listenCommand(o);
+    return decodeCommand(o);
+}
+
+} // namespace Ctl
