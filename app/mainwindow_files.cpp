@@ -4,9 +4,11 @@
 
 #include "generalform.h"
 #include "programfile.h"
+#include "programtext.h"
 #include "ui_mainwindow.h"
 #include "vmeprogram.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -62,13 +64,31 @@ void MainWindow::on_fopen_clicked()
                              QMessageBox::Ok);
         return;
     }
+    // A program text is built into the bytes of its binary file, which are then read as one.
+    QByteArray built;
+    QBuffer textFile(&built);
+    if (ProgramText::isText(file.peek(512))) {
+        if (const auto fault = ProgramText::build(file.readAll(), built)) {
+            QMessageBox::warning(this, QStringLiteral("File read"),
+                                 QStringLiteral("\"%1\": %2").arg(name, fault->text()), QMessageBox::Ok);
+            return;
+        }
+        textFile.open(QIODevice::ReadOnly);
+    }
+
     // The file alone builds the table: nothing of the last layout fills in what it lacks, and
     // a file that is refused changes nothing.
     ModuleMemory read;
     QList<QByteArray> defaults;
     QString failure;
     try {
-        ProgramFile::readRecords(file, read, defaults, [&](QByteArray &bytes, int n) { dataRead(file, bytes, n); });
+        ProgramFile::readRecords(textFile.isOpen() ? static_cast<QIODevice &>(textFile) : file, read, defaults,
+                                 [&](QByteArray &bytes, int n) {
+                                     if (textFile.isOpen())
+                                         ProgramFile::dataRead(textFile, bytes, n, name);
+                                     else
+                                         dataRead(file, bytes, n);
+                                 });
     } catch (const QString &text) {
         failure = text;
     }
