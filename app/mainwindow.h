@@ -116,6 +116,9 @@ private:
     // warning) when the layout was refused.
     bool layPrograms();
     void endDownload(bool ok);
+    // From Download's click until the download ends, what would change the table, the layout
+    // or the event mask is disabled: the module is to run what the window shows.
+    void lockPrograms(bool locked);
     // Program files: exactly n bytes of file into bytes, or throws the read failure text.
     void dataRead(QFile &file, QByteArray &bytes, int n);
     // Rebuilds the table from memory; false, with the table as it was and the name of the
@@ -142,6 +145,7 @@ private:
     // A download: the stop run, then the writes once that run has ended and the module had
     // its time to stop; the window never blocks in between.
     DownloadPhase phase = DownloadIdle;
+    QList<ModuleMemory::Write> pendingWrites; // fixed at the click
     bool stopRunEnded = false;
     bool stopWaitOver = false;
     QTimer stopWait;

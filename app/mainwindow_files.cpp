@@ -4,9 +4,11 @@
 
 #include "generalform.h"
 #include "programfile.h"
+#include "programtext.h"
 #include "ui_mainwindow.h"
 #include "vmeprogram.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -62,28 +64,52 @@ void MainWindow::on_fopen_clicked()
                              QMessageBox::Ok);
         return;
     }
-    modified = false;
-    lastFile = name;
+    // A program text is built into the bytes of its binary file, which are then read as one.
+    QByteArray built;
+    QBuffer textFile(&built);
+    if (ProgramText::isText(file.peek(512))) {
+        if (const auto fault = ProgramText::build(file.readAll(), built)) {
+            QMessageBox::warning(this, QStringLiteral("File read"),
+                                 QStringLiteral("\"%1\": %2").arg(name, fault->text()), QMessageBox::Ok);
+            return;
+        }
+        textFile.open(QIODevice::ReadOnly);
+    }
 
+    // The file alone builds the table: nothing of the last layout fills in what it lacks, and
+    // a file that is refused changes nothing.
+    ModuleMemory read;
     QList<QByteArray> defaults;
     QString failure;
     try {
-        ProgramFile::readRecords(file, memory, defaults, [&](QByteArray &bytes, int n) { dataRead(file, bytes, n); });
+        ProgramFile::readRecords(textFile.isOpen() ? static_cast<QIODevice &>(textFile) : file, read, defaults,
+                                 [&](QByteArray &bytes, int n) {
+                                     if (textFile.isOpen())
+                                         ProgramFile::dataRead(textFile, bytes, n, name);
+                                     else
+                                         dataRead(file, bytes, n);
+                                 });
     } catch (const QString &text) {
         failure = text;
     }
-    // An index the General tab's lists do not hold keeps that list's current choice.
-    for (const QByteArray &array : std::as_const(defaults))
-        ui->tab_4->setDefault(
-            ProgramFile::keepValidDefaults(array, {addressMode(), accessMode(), dataMode(), readWrite()}));
-
     QString refused;
-    if (failure.isEmpty() && !loadProgram(&refused))
-        failure = ProgramFile::unreadableText(name, refused);
+    if (failure.isEmpty()) {
+        std::swap(memory, read);
+        if (!loadProgram(&refused)) {
+            std::swap(memory, read);
+            failure = ProgramFile::unreadableText(name, refused);
+        }
+    }
     if (!failure.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("File read"), failure, QMessageBox::Ok);
         return;
     }
+    modified = false;
+    lastFile = name;
+    // An index the General tab's lists do not hold keeps that list's current choice.
+    for (const QByteArray &array : std::as_const(defaults))
+        ui->tab_4->setDefault(
+            ProgramFile::keepValidDefaults(array, {addressMode(), accessMode(), dataMode(), readWrite()}));
     setEvent(memory.savedEnable);
 }
 

@@ -248,7 +248,7 @@ void MainWindow::del()
 
 void MainWindow::on_tableWidget_cellClicked(int, int)
 {
-    setCellActEnabled(true);
+    setCellActEnabled(phase == DownloadIdle);
 }
 
 void MainWindow::propertyEdit()
@@ -323,6 +323,9 @@ void MainWindow::on_download_clicked()
 {
     if (!udp || phase != DownloadIdle || !layPrograms())
         return;
+    // The layout of this click with the event boxes of this moment, whatever happens meanwhile.
+    pendingWrites = memory.downloadWrites(quint8(checkEvent()));
+    lockPrograms(true);
     ui->download->setEnabled(false);
     ui->tab_4->setDownloadRunning(true);
     phase = DownloadStopping;
@@ -347,7 +350,7 @@ void MainWindow::download()
         return;
     }
     phase = DownloadWriting;
-    for (const ModuleMemory::Write &w : memory.downloadWrites(quint8(checkEvent())))
+    for (const ModuleMemory::Write &w : std::as_const(pendingWrites))
         udp->setWrite(w.address, w.data);
     udp->start();
 }
@@ -375,8 +378,18 @@ void MainWindow::endDownload(bool ok)
 {
     phase = DownloadIdle;
     stopWait.stop();
+    lockPrograms(false);
     ui->tab_4->setDownloadRunning(false);
     ui->download->setEnabled(ok && udp);
+}
+
+void MainWindow::lockPrograms(bool locked)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->add, ui->groupBox, ui->propertyWidget})
+        w->setEnabled(!locked);
+    propertyAction->setEnabled(!locked);
+    if (locked)
+        setCellActEnabled(false);
 }
 
 void MainWindow::setUdp(QUdpThread *p)

@@ -33,6 +33,7 @@ struct Options
     double seconds = -1; // listen: time to listen (-1: no limit)
     QString raw;         // listen: file for the raw packets
     bool force = false;  // listen: --raw may replace an existing file
+    QString output;      // program build: the binary file to write
     ScanOptions scan;
     QString command;
     QStringList args;

@@ -1,13 +1,14 @@
 // download: a program file as the window saves it, written into the module as the window's
 // download writes it. The file is read and checked whole before the first write.
 #include "ctlcommands.h"
+#include "ctlprogram.h"
 #include "ctlrbcp.h"
 
 #include "modulememory.h"
 #include "programfile.h"
 #include "vmeprogram.h"
 
-#include <QFile>
+#include <QBuffer>
 
 #include <cstdio>
 
@@ -41,9 +42,12 @@ int downloadCommand(const Options &o)
     if (o.args.size() != 1)
         return fail(BadUsage, QStringLiteral("download: give one FILE"));
     const QString name = o.args.at(0);
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(BadUsage, ProgramFile::openFailureText(name, file.errorString()));
+    QByteArray bytes;
+    QString failure;
+    if (!readProgramFile(name, bytes, failure))
+        return fail(BadUsage, failure);
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     ModuleMemory memory;
     QList<QByteArray> defaults;
     try {

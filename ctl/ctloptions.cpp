@@ -1,5 +1,6 @@
 // tarnixctl's command line: the options, their checks and the dispatch to a command.
 #include "ctlcommands.h"
+#include "ctlprogram.h"
 
 #include "modeword.h"
 
@@ -35,9 +36,14 @@ const char Description[] =
     "  info                   the module's network settings and logic version\n"
     "  read ADDRESS [COUNT]   read COUNT items (default 1), print them as a hex dump\n"
     "  write ADDRESS DATA...  write one item per DATA (0x hex, 0 octal, or decimal)\n"
-    "  download FILE          write a program file into the module: stop, tables and\n"
-    "                         image, then the enable mask; --verify reads every byte\n"
-    "                         back before the mask, and the mask after it\n"
+    "  download FILE          write a program file (binary or text) into the module:\n"
+    "                         stop, tables and image, then the enable mask; --verify\n"
+    "                         reads every byte back before the mask, and the mask\n"
+    "                         after it; a text with a fault is refused, nothing sent\n"
+    "  program show FILE      print a program file (binary or text) as text\n"
+    "  program build TEXT -o FILE\n"
+    "                         write the binary program file of a text, as the window\n"
+    "                         saves it\n"
     "  stop                   stop every program (event enable mask 0)\n"
     "  listen                 print every report in the log's text, or save them raw\n"
     "  decode FILE            turn a raw capture into the log's text\n"
@@ -56,7 +62,7 @@ const char Description[] =
     "\n"
     "Each option belongs to the commands its help names; given to another command\n"
     "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode.\n"
+    "command but decode and program.\n"
     "\n"
     "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
     "(nothing was sent), 3 no answer or a network failure.";
@@ -82,13 +88,13 @@ bool parseNumber(const QString &text, quint64 max, quint64 &value)
 Status parse(const QStringList &arguments, Options &o, QString &text)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QString::fromLatin1(Description));
+    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp());
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption target({QStringLiteral("a"), QStringLiteral("target")},
-                                    QStringLiteral("The module's IP address (required for every command but decode)."),
+                                    QStringLiteral("The module's IP address (required for every command but decode and program)."),
                                     QStringLiteral("ADDR"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"), QStringLiteral("TCP command channel port (default 24)."),
                                      QStringLiteral("N"));
@@ -121,8 +127,10 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                                 "once the module is connected; a file with something in it is replaced only with --force."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen: let --raw replace an earlier capture."));
+    const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
+                                    QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
-                  echo, verify, count, seconds, raw, force});
+                  echo, verify, count, seconds, raw, force, output});
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
@@ -150,7 +158,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.args = positional.mid(1);
     static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
-                                         QStringLiteral("decode"), QStringLiteral("scan")};
+                                         QStringLiteral("decode"), QStringLiteral("program"),
+                                         QStringLiteral("scan")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -161,9 +170,10 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const bool scan = c == QStringLiteral("scan");
     const bool vme = c == QStringLiteral("read") || c == QStringLiteral("write") || scan;
     const bool listening = c == QStringLiteral("listen");
+    const bool offline = c == QStringLiteral("decode") || c == QStringLiteral("program");
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
-        {&target, c != QStringLiteral("decode")}, {&tcpPort, c != QStringLiteral("decode")},
-        {&udpPort, c != QStringLiteral("decode")}, {&timeout, c != QStringLiteral("decode")},
+        {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
+        {&output, c == QStringLiteral("program")},
         {&idRange, vme}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
         {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening}};
@@ -243,10 +253,11 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.force = p.isSet(force);
     o.verify = p.isSet(verify);
     o.raw = p.value(raw);
+    o.output = p.value(output);
     if (!readScanOptions(p, o, text))
         return BadUsage;
 
-    if (o.command != QStringLiteral("decode")) {
+    if (!offline) {
         o.target = p.value(target);
         QHostAddress host;
         if (o.target.isEmpty() || !host.setAddress(o.target)) {
@@ -279,6 +290,8 @@ int run(const QStringList &arguments)
         return downloadCommand(o);
     if (o.command == QStringLiteral("stop"))
         return stopCommand(o);
+    if (o.command == QStringLiteral("program"))
+        return programCommand(o);
     if (o.command == QStringLiteral("listen"))
         return listenCommand(o);
     if (o.command == QStringLiteral("scan"))

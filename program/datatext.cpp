@@ -34,9 +34,7 @@ bool readItem(const QString &piece, quint64 max, quint64 &value)
 {
     bool ok = false;
     quint64 v = piece.toULongLong(&ok, 16);
-    if (!ok || v > max)
-        v = piece.toULongLong(&ok, 0);
-    if (!ok || v > max)
+    if ((!ok || v > max) && (!DataText::readBasePrefix(piece, v) || v > max))
         return false;
     value = v;
     return true;
@@ -116,10 +114,26 @@ bool isStrValid(const QString &text)
     return !text.isEmpty();
 }
 
+bool readBasePrefix(const QString &text, quint64 &value)
+{
+    QStringView t = QStringView(text).trimmed();
+    if (t.startsWith(QLatin1Char('+')))
+        t = t.mid(1);
+    if (t.startsWith(QLatin1String("0b"), Qt::CaseInsensitive))
+        return false;
+    bool ok = false;
+    value = text.toULongLong(&ok, 0);
+    return ok;
+}
+
 bool checkUInt32(const QString &text, unsigned int &value)
 {
     bool ok = false;
-    const quint64 v = text.toULongLong(&ok, text.contains(QLatin1String("0x")) ? 0 : 16);
+    quint64 v = 0;
+    if (text.contains(QLatin1String("0x")))
+        ok = readBasePrefix(text, v);
+    else
+        v = text.toULongLong(&ok, 16);
     if (!ok || v > 0xFFFFFFFFu)
         return false;
     value = static_cast<unsigned int>(v);
@@ -128,9 +142,8 @@ bool checkUInt32(const QString &text, unsigned int &value)
 
 bool checkUChar(const QString &text, unsigned char &value, unsigned int max)
 {
-    bool ok = false;
-    const quint64 v = text.toULongLong(&ok, 0);
-    if (!ok || v > max)
+    quint64 v = 0;
+    if (!readBasePrefix(text, v) || v > max)
         return false;
     value = static_cast<unsigned char>(v);
     return true;

@@ -37,6 +37,10 @@ int check(int dataMode, const QString &text);
 // A text without "." is left unchanged.
 void removeZeros(QString &text);
 
+// A number in base-prefix notation. Qt's own base detection also reads "0b" as binary, which
+// the operator's number forms do not have: such a text is refused like any malformed number.
+bool readBasePrefix(const QString &text, quint64 &value);
+
 // True when the text has at least one character.
 bool isStrValid(const QString &text);
 // A 32-bit number: in base-prefix notation when the text contains "0x", else hex.

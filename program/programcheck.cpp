@@ -222,7 +222,11 @@ bool convertInterval(QString &text, double oldUsecPerUnit, int unitIndex)
     double value = 0;
     if (!readNumber(text, value) || value < 0)
         return false;
-    const quint32 micros = low32(value * oldUsecPerUnit + 0.5);
+    // A time the module's 32-bit register cannot hold stays as typed, for OK to refuse.
+    const double us = value * oldUsecPerUnit + 0.5;
+    if (us >= 4294967296.0)
+        return false;
+    const auto micros = quint32(us);
     if (unitIndex == 0 || unitIndex == 1) {
         text = QString::number(micros / (unitIndex == 0 ? 1e6 : 1e3), 'f', unitIndex == 0 ? 6 : 3);
         DataText::removeZeros(text);

@@ -69,7 +69,7 @@ int maxLength(const QString &dataMode);
 bool intervalMicros(const QString &text, double usecPerUnit, quint32 &micros);
 // The interval text rewritten for a change of unit: read in oldUsecPerUnit, written for
 // unitIndex (0 sec, 1 msec, other usec). False, and the text unchanged, when it is not a
-// number of 0 or more.
+// number of 0 or more, or is 2^32 microseconds or more.
 bool convertInterval(QString &text, double oldUsecPerUnit, int unitIndex);
 
 // Checks the rows (unless kind.intr), then the kind against the programs that exist;

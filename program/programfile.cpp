@@ -154,11 +154,19 @@ void dataRead(QIODevice &device, QByteArray &bytes, int n, const QString &fileNa
 void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &defaults,
                  const ExactRead &exactRead)
 {
+    const auto *file = qobject_cast<const QFileDevice *>(&device);
+    const auto refuse = [file](const QString &reason) {
+        return readFailureText(file ? file->fileName() : QString(), reason);
+    };
+    memory = ModuleMemory();
     QByteArray pendingDefaults;
+    QSet<QPair<quint16, quint32>> seen;
     try {
         for (;;) {
             const QByteArray code = device.read(2);
-            if (code.size() < 2 || VmeProgram::fromByteArray16(code) == EndRecord)
+            if (code.size() < 2)
+                throw refuse(QStringLiteral("The file ends before its end record"));
+            if (VmeProgram::fromByteArray16(code) == EndRecord)
                 break;
             QByteArray field;
             exactRead(field, 4);
@@ -166,6 +174,7 @@ void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &def
             exactRead(field, 1);
             QByteArray data;
             exactRead(data, byteAt(field, 0));
+            seen.insert({VmeProgram::fromByteArray16(code), address});
             takeRecord(VmeProgram::fromByteArray16(code), address, data, memory, pendingDefaults, defaults);
         }
     } catch (...) {
@@ -173,6 +182,26 @@ void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &def
         throw;
     }
     keepRegisterSizes(memory);
+
+    // What every saved file holds; a file without it was cut short or made elsewhere.
+    struct Needed
+    {
+        quint16 code;
+        quint32 address;
+        const char *what;
+    };
+    QList<Needed> needed{{DefaultsRecord, NoAddress, "settings"},
+                         {SettingsRecord, NoAddress, "settings"},
+                         {WriteRecord, ModuleMemory::PollLevelAddress, "tables"},
+                         {WriteRecord, ModuleMemory::IntervalAddress, "tables"},
+                         {WriteRecord, ModuleMemory::StartTableAddress, "tables"},
+                         {WriteRecord, ModuleMemory::CountTableAddress, "tables"}};
+    for (int k = 0; k < ModuleMemory::VectorTableSize; k += PieceSize)
+        needed.append({WriteRecord, ModuleMemory::VectorTableAddress + quint32(k), "vector table"});
+    needed.append({WriteRecord, ModuleMemory::ImageAddress, "program image"});
+    for (const Needed &n : std::as_const(needed))
+        if (!seen.contains({n.code, n.address}))
+            throw refuse(QStringLiteral("The file lacks its %1").arg(QLatin1String(n.what)));
 }
 
 QByteArray keepValidDefaults(QByteArray defaults, const std::array<int, 4> &current)

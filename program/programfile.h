@@ -62,11 +62,12 @@ void dataRead(QIODevice &device, QByteArray &bytes, int n, const QString &fileNa
 // Every read of a record's address, length and data; must behave as dataRead.
 using ExactRead = std::function<void(QByteArray &bytes, int n)>;
 
-// Reads records from device until the end record or until fewer than 2 bytes are left,
-// into memory. defaults receives, in file order, each defaults array the file hands to the
-// General tab (the defaults record followed by the ID range of a settings record). A file
-// that ends inside a record throws the read failure text; what was read before stays.
-// Either way the fixed-size registers keep their sizes (missing bytes read as 0).
+// Reads records from device up to the end record into memory, which starts empty. defaults
+// receives, in file order, each defaults array the file hands to the General tab (the defaults
+// record followed by the ID range of a settings record). A file that ends before its end record,
+// or lacks the settings, tables or image that every saved file holds, throws the read failure
+// text; memory then holds what was read. Either way the fixed-size registers keep their sizes
+// (missing bytes read as 0).
 void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &defaults,
                  const ExactRead &exactRead);
 

@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
     cmake make g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6
+    libyaml-cpp-dev
     xvfb xauth
     fonts-dejavu-core fonts-wqy-microhei
     "$@"

@@ -1,13 +1,12 @@
 #pragma once
 // Programs for the program table's tests, written as short texts.
 
+#include "bytes.h"
 #include "programbook.h"
 #include "programhost.h"
 #include "vmeprogram.h"
 
 #include <QStringList>
-
-inline QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
 
 // Programs from "number:reads[:writeBytes[:data hex[:a]]]" items, in table order: A24 D8 reads of
 // one byte at 0, then one D8 write of writeBytes bytes 0xAA, then with "a" the interrupt

@@ -115,6 +115,37 @@ private slots:
         QCOMPARE(child<QTableWidget>(*w, "tableWidget")->rowCount(), 10);
     }
 
+    // A slow module: from the click until the download ends nothing may change what it sends.
+    // The operator cannot (the controls are off); a change made anyway does not reach the module.
+    void downloadLocksTheTable()
+    {
+        auto w = window();
+        QVERIFY(w);
+        fill(*w, "5:1::04"); // a vector program only, no event checked
+        child<GeneralForm>(*w, "tab_4")->worker()->SetWaitCount(30);
+        SimFaults slow;
+        slow.rbcpDelayMs = 400;
+        sim()->setFaults(slow);
+        auto *table = child<QTableWidget>(*w, "tableWidget");
+        auto *events = child<QTableWidget>(*w, "propertyWidget");
+        const auto enabled = [&] {
+            QList<bool> on{events->isEnabled(), events->actions().first()->isEnabled()};
+            for (const char *name : {"fopen", "fsave", "add", "edit", "del"})
+                on << child<QPushButton>(*w, name)->isEnabled();
+            return on;
+        };
+        child<QPushButton>(*w, "download")->click();
+        emit table->cellClicked(0, 0);
+        QCOMPARE(enabled(), QList<bool>(7, false));
+        w->setEvent(0x01); // polling, without a polling program laid
+        sim()->setFaults(SimFaults());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->downloadRunning(), 10000);
+        QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
+        QCOMPARE(enabled(), QList<bool>({true, true, true, true, true, false, false}));
+        emit table->cellClicked(0, 0);
+        QCOMPARE(enabled(), QList<bool>(7, true));
+    }
+
     void overflowSendsNothing()
     {
         auto w = window();
@@ -145,6 +176,7 @@ private slots:
                  qPrintable(box.text()));
         QTRY_VERIFY_WITH_TIMEOUT(!w->downloadRunning(), 10000);
         QVERIFY(!child<QPushButton>(*w, "download")->isEnabled());
+        QVERIFY(child<QPushButton>(*w, "fopen")->isEnabled() && child<QTableWidget>(*w, "propertyWidget")->isEnabled());
         QCOMPARE(sim()->readRegisters(4, 1).toHex(), QByteArray("00"));
         QCOMPARE(writes().constLast(), quint32(2048)); // the block with the bad byte; the mask never went
     }

@@ -58,7 +58,7 @@ private slots:
         QCOMPARE(e.cell(0, 1), QStringLiteral("0x0000000e"));
         ModalAnswerer answer(QMessageBox::Discard, 300);
         e.click("cancelButton");
-        QVERIFY(!answer.wait(300) && e.dialog.result() == QDialog::Rejected && e.host.used.isEmpty());
+        QVERIFY(!answer.wait(300) && e.dialog.result() == QDialog::Rejected && e.host.book.usedIDs().isEmpty());
     }
 
     void leavingAsksOnlyAfterAChange()
@@ -67,7 +67,7 @@ private slots:
         e.load();
         const QByteArray before = e.encoded();
         e.open();
-        QVERIFY(e.host.used.isEmpty());   // the program's own IDs are free while it is edited
+        QVERIFY(e.host.book.usedIDs().isEmpty());   // the program's own IDs are free while it is edited
         e.table->item(1, 4)->setText(QStringLiteral("1"));   // the write of two items
         {
             ModalAnswerer answer;
@@ -80,13 +80,13 @@ private slots:
             QTest::keyClick(&e.dialog, Qt::Key_Escape);
             QCOMPARE(answer.text(), "The settings has been modified.\nDo you want to discard your changes?");
             QCOMPARE(answer.defaultButton(), QMessageBox::Cancel);
-            QVERIFY(e.dialog.isVisible() && e.host.used.isEmpty());
+            QVERIFY(e.dialog.isVisible() && e.host.book.usedIDs().isEmpty());
         }
         e.table->item(1, 4)->setText(QStringLiteral("2"));   // as it was: leaving asks nothing
         ModalAnswerer answer(QMessageBox::Discard, 300);
         e.click("cancelButton");
         QVERIFY(!answer.wait(300) && !e.dialog.isVisible());
-        QCOMPARE(e.host.used, (QSet<unsigned char>{3, 9}));
+        QCOMPARE(e.host.book.usedIDs(), (QSet<quint8>{3, 9}));
         QCOMPARE(e.encoded(), before);
     }
 
@@ -94,7 +94,7 @@ private slots:
     {
         Editor e;
         e.host.rw = 2, e.host.data = 1, e.host.address = 2, e.host.access = 5;   // Write(Echo), D16, A32, Supervisor BLT
-        e.host.low = 2, e.host.used = {0};   // only ID 1 is free
+        e.host.low = 2, e.host.book.setID(0, true);   // only ID 1 is free
         e.program.number = 1;
         e.open();
         e.click("addButton");
@@ -129,6 +129,9 @@ private slots:
         QTest::newRow("sec to msec rounds") << 0 << "0.0000005" << 1 << "0.001" << "2000";
         QTest::newRow("not a number") << 1 << "abc" << 0 << "abc" << "2000000";
         QTest::newRow("negative") << 2 << "-3" << 1 << "-3" << "2000";
+        QTest::newRow("5000 sec stays") << 0 << "5000" << 2 << "5000" << "2";
+        QTest::newRow("2^32 usec stays") << 2 << "4294967295.5" << 0 << "4294967295.5" << "2000000";
+        QTest::newRow("2^32-1 usec") << 2 << "4294967295" << 0 << "4294.967295" << "2000000";
     }
 
     void intervalUnits()
@@ -142,10 +145,15 @@ private slots:
         if (from < 0) {
             e.load();
             e.program.number = 0;
+            e.program.level = 3;
             e.program.data.clear();
             VmeProgram::toByteArray(text.toUInt(), e.program.data);
             e.open();
             QVERIFY(!e.dialog.checkModified() && unit->currentIndex() == to);
+            auto *priority = child<QComboBox>(e.dialog, "priority");   // the level alone makes Cancel ask
+            priority->setCurrentIndex(priority->currentIndex() ^ 1);
+            QVERIFY(e.dialog.checkModified());
+            priority->setCurrentIndex(priority->currentIndex() ^ 1);
         } else {
             unit->setCurrentIndex(from);
             interval->setText(text);

@@ -1,6 +1,6 @@
 #include "fakehost.h"
 #include "programcheck.h"
-#include "vmeprogram.h"
+#include "programtablefixture.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -86,8 +86,9 @@ private slots:
         row("read with data text", readWith(5, "x y"), "vec 7", 1, "");
         row("address mode empty", readWith(7, ""), "vec 7", 1, "Please set Address Mode.", 7);
         row("ID 256", readWith(0, "256"), "vec 7", 1, "Please set ID(0-255) correctly.", 0);
-        row("ID interactive", readWith(0, "200"), "vec 7", 1, "\"128-255\" are ID for Interactive Mode", 0);
-        row("ID used by another program", readWith(0, "5"), "vec 7", 1, "");
+        row("ID 128 interactive", readWith(0, "128"), "vec 7", 1, "\"128-255\" are ID for Interactive Mode", 0);
+        row("ID 255 interactive", readWith(0, "0xff"), "vec 7", 1, "\"128-255\" are ID for Interactive Mode", 0);
+        row("ID used by another program", readWith(0, "2"), "vec 7", 1, "");
         row("fault on the second row", read + ";" + readWith(7, "A64"), "vec 7", 1, "Please set Address Mode.", 7);
         row("second polling program", read, "poll 5 1", 1, "\"Polling\" is set already.");
         row("the polling program again", read, "poll 5 1", 0, "");
@@ -110,10 +111,10 @@ private slots:
         QFETCH(QString, rows);
         QFETCH(QString, kind);
         QFETCH(int, number);
-        FakeHost host;   // a polling program, interrupt level 3, the default vector program, vector 4, ID 5
-        host.numbers = {0, -3, VmeProgram::DefaultVectorNumber};
-        host.vectors = {4};
-        host.used = {5};
+        FakeHost host;   // a polling program, vector 4, interrupt level 3, the default vector program; IDs 1 to 4
+        host.table = programs(QStringLiteral("0:1 5:1::04 -3:1 257:1"), host);
+        for (const VmeProgram *p : std::as_const(host.table))
+            host.book.addVector(p);
         Fields fields;
         const QList<Row> list = rowsOf(rows);
         const auto fault = validate(list, kindOf(kind), number, host, fields);
@@ -122,7 +123,7 @@ private slots:
             QTEST(fault->column, "column");
             QCOMPARE(fault->row, fault->column < 0 ? -1 : int(list.size()) - 1);
         }
-        QCOMPARE(host.used, QSet<unsigned char>{5});
+        QCOMPARE(host.marked, (QList<int>{1, 2, 3, 4}));
     }
 
     void commit_data()
@@ -140,7 +141,6 @@ private slots:
                              "017|ff0|Read(No Echo)|D8|0x10|77|INTR|A16";
         const QByteArray bytes = QByteArray::fromHex("00001000c5600904" "00123456" "00000ff020300f10");
         const QSet<unsigned char> ids{5, 9, 15};
-        const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
         QTest::newRow("polling") << "poll 2.5 1e6 7" << 1 << rows << 0 << 7 << hex("002625a0") << bytes << ids;
         QTest::newRow("vectors ascending") << "vec 9,3-4" << 0 << rows << 4 << -1 << hex("030409") << bytes << ids;
         QTest::newRow("default vector") << "def" << 8 << rows << 257 << -1 << QByteArray() << bytes << ids;
@@ -155,8 +155,8 @@ private slots:
         QFETCH(int, oldNumber);
         QFETCH(QString, rows);
         FakeHost host;
-        host.used = {5};
-        host.polling = oldNumber == 0;
+        host.book.setID(5, true);
+        host.setPollingPresent(oldNumber == 0);
         VmeProgram program(3u); // whatever it held is replaced
         program.number = oldNumber;
         Fields fields;
@@ -168,8 +168,8 @@ private slots:
         QTEST(program.level, "level");
         QTEST(program.data, "data");
         QVERIFY(program.vectorText == k.vectorText && program.isIntrOnly() == k.intr);
-        QCOMPARE(host.polling, program.number == 0);
-        QTEST(host.used, "used");
+        QCOMPARE(host.pollingPresent(), program.number == 0);
+        QTEST(host.book.usedIDs(), "used");
         QByteArray out;
         program.setProgram(out);
         QTEST(out, "encoded");

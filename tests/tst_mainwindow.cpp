@@ -29,11 +29,6 @@ QString report(int k)
            QLatin1Char('\n');
 }
 
-QByteArray reportPacket(int k)
-{
-    return packet(0x2000, 0x10000004, 0x0A00, 5, QByteArray(3, '\0') + char(k));
-}
-
 struct Window
 {
     Args args;
@@ -154,7 +149,7 @@ private slots:
         win.connectButton->click();
         QTRY_VERIFY(win.isConnected() && peer.hasClient());
         ModalAnswerer box(QMessageBox::Ok, moduleCloses ? 10000 : 300);
-        peer.send(reportPacket(0) + reportPacket(1) + reportPacket(2));
+        peer.send(numberedReport(0) + numberedReport(1) + numberedReport(2));
         if (moduleCloses) {
             peer.closeClient();
             QThread::msleep(300); // the window is busy meanwhile

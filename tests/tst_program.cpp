@@ -2,9 +2,9 @@
 // default vector program; the program editor's texts.
 #include "bytes.h"
 #include "datatext.h"
+#include "fakehost.h"
 #include "modeword.h"
 #include "packet.h"
-#include "recordinghost.h"
 #include "tarnixcmd.h"
 #include "tcpthread.h"
 #include "vmeinstruction.h"
@@ -328,7 +328,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, wanted);
         QFETCH(int, pos);
-        RecordingHost host;
+        FakeHost host;
         int count = wanted;
         VmeProgram program(bytes, count, pos, &host);
         QTEST(count, "left");
@@ -352,29 +352,28 @@ private slots:
     {
         QTest::addColumn<int>("addressMode");
         QTest::addColumn<int>("accessMode");
-        QTest::addColumn<bool>("haveFreeId");
+        QTest::addColumn<int>("taken"); // IDs 0.. used beforehand
         QTest::addColumn<QByteArray>("record");
-        QTest::newRow("A32 Supervisor Data") << 2 << 3 << true << hex("00000000 0240 05 00");
-        QTest::newRow("A16 Fixed Address and Supervisor Prog.") << 0 << 9 << true << hex("00000000 00d0 05 00");
-        QTest::newRow("combos without a current item") << -1 << -1 << true << hex("00000000 0100 05 00");
-        QTest::newRow("indices past the lists") << 3 << 10 << true << hex("00000000 0100 05 00");
-        QTest::newRow("no free ID left") << 1 << 0 << false << hex("00000000 0100 05 00");
+        QTest::newRow("A32 Supervisor Data") << 2 << 3 << 5 << hex("00000000 0240 05 00");
+        QTest::newRow("A16 Fixed Address and Supervisor Prog.") << 0 << 9 << 5 << hex("00000000 00d0 05 00");
+        QTest::newRow("combos without a current item") << -1 << -1 << 5 << hex("00000000 0100 05 00");
+        QTest::newRow("indices past the lists") << 3 << 10 << 5 << hex("00000000 0100 05 00");
+        QTest::newRow("no free ID left: the last looked at") << 1 << 0 << 128 << hex("00000000 0100 80 00");
     }
     void defaultVectorProgram()
     {
         QFETCH(int, addressMode);
         QFETCH(int, accessMode);
-        QFETCH(bool, haveFreeId);
+        QFETCH(int, taken);
         QFETCH(QByteArray, record);
-        RecordingHost host;
-        host.defaultAddressMode = addressMode;
-        host.defaultAccessMode = accessMode;
-        host.haveFreeId = haveFreeId;
-        host.freeId = 5;
+        FakeHost host(addressMode);
+        host.access = accessMode;
+        for (int id = 0; id < taken; ++id)
+            host.book.setID(quint8(id), true);
         QByteArray out("image");
-        QCOMPARE(VmeProgram::setVectorBase(out, &host), haveFreeId);
+        QCOMPARE(VmeProgram::setVectorBase(out, &host), taken < 128);
         QCOMPARE(out, QByteArray("image") + record);
-        QCOMPARE(host.marked, QList<int>{5});
+        QCOMPARE(host.marked, QList<int>{quint8(record.at(6))});
     }
 
     // The program editor's texts: data items of each width, interval texts, numbers and vector
@@ -399,6 +398,7 @@ private slots:
         QTest::newRow("D8 0x100 both ways") << 0 << u"0x100"_s << u""_s << -1;
         QTest::newRow("D8 bytes before a bad item stay") << 0 << u"  1   2 zz 3"_s << u"0102"_s << -1;
         QTest::newRow("D8 0377 falls back to octal") << 0 << u"0377"_s << u"ff"_s << 1;
+        QTest::newRow("D8 0b101 is no binary") << 0 << u"0b101"_s << u""_s << -1;
         QTest::newRow("D16 65536") << 1 << u"65536"_s << u""_s << -1;
         QTest::newRow("D32 4294967296") << 2 << u"4294967296"_s << u""_s << -1;
     }
@@ -452,6 +452,8 @@ private slots:
         QTest::newRow("255 at 255") << u"255"_s << qint64(0x255) << 255u << 255;
         QTest::newRow("0 with max 63") << u"0"_s << qint64(0) << 63u << 0;
         QTest::newRow("64 over 63") << u"64"_s << qint64(0x64) << 63u << -1;
+        QTest::newRow("0b101 is hex, not binary") << u"0b101"_s << qint64(0xb101) << 255u << -1;
+        QTest::newRow(" +0B1 not binary either") << u" +0B1"_s << qint64(0xb1) << 255u << -1;
     }
     void numbers()
     {

@@ -1,3 +1,6 @@
+// Program files: the records of a file, the refusal of damaged ones, the rebuild of the
+// program table, and the window's File group. Files are written here from the record table.
+#include "bytes.h"
 #include "cmdargs.h"
 #include "fakehost.h"
 #include "filedialoganswerer.h"
@@ -5,7 +8,7 @@
 #include "modalanswerer.h"
 #include "namedchild.h"
 #include "programfile.h"
-#include "vmeprogram.h"
+#include "programtablefixture.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -22,7 +25,6 @@ Q_DECLARE_METATYPE(ModuleMemory)
 namespace {
 
 using Table = ProgramFile::Table;
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 const QByteArray end = hex("333B");
 
 QByteArray record(quint16 code, quint32 address, const QByteArray &data)
@@ -30,6 +32,26 @@ QByteArray record(quint16 code, quint32 address, const QByteArray &data)
     QByteArray out;
     QDataStream(&out, QIODevice::WriteOnly) << code << address << quint8(data.size());
     return out + data;
+}
+
+// The records of a saved file: defaults and settings (hex), the stop write, the registers, the
+// vector table and the image in pieces of 128 bytes, the enable mask (byte 1 of the settings).
+QList<QByteArray> recordsOf(const ModuleMemory &m, const char *defaults, const char *settings)
+{
+    QList<QByteArray> out{record(0x3330, 0xFFFFFFFF, hex(defaults)), record(0x3338, 0xFFFFFFFF, hex(settings)),
+                          record(0x333F, 4, hex("00")), record(0x333F, 6, QByteArray(1, char(m.pollLevel))),
+                          record(0x333F, 12, m.interval), record(0x333F, 16, m.startTable),
+                          record(0x333F, 24, m.countTable)};
+    for (int k = 0; k < 1024; k += 128)
+        out << record(0x333F, quint32(1024 + k), m.vectorTable.mid(k, 128));
+    for (int k = 0; k < m.image.size(); k += 128)
+        out << record(0x333F, quint32(2048 + k), m.image.mid(k, 128));
+    return out << record(0x333E, 4, hex(settings).mid(1, 1)) << end;
+}
+
+QByteArray fileOf(const ModuleMemory &m, const char *defaults, const char *settings)
+{
+    return recordsOf(m, defaults, settings).join();
 }
 
 // One instruction record; a write gives its data, a read its length byte.
@@ -47,20 +69,6 @@ void put(QByteArray &bytes, int offset, const QByteArray &what)
 {
     bytes.append(qMax(0, offset + int(what.size()) - int(bytes.size())), '\0');
     bytes.replace(offset, what.size(), what);
-}
-
-// What an empty table lays: the default vector program at 0, INTR records at 8 to 56.
-ModuleMemory emptyTable(quint8 defaultId = 20)
-{
-    ModuleMemory m;
-    m.events = 0xFE;
-    m.image = ins(0, 0x0100, defaultId);
-    for (int level = 1; level <= 7; ++level) {
-        m.startTable[level] = char(level);
-        m.image += intr(level);
-    }
-    m.vectorTable = hex("000000FF").repeated(256);
-    return m;
 }
 
 // Polling at 0 (200 bytes); vectors 1 and 3 share one program at 200; vector 7 at 224; the
@@ -97,20 +105,13 @@ QString readFile(QByteArray bytes, ModuleMemory &m)
     QList<QByteArray> defaults;
     try {
         ProgramFile::readRecords(buffer, m, defaults, [&](QByteArray &out, int n) {
-            ProgramFile::dataRead(buffer, out, n, QStringLiteral("x.prg"));
+            ProgramFile::dataRead(buffer, out, n, QString());
         });
     } catch (const QString &text) {
         return text;
     }
     return {};
 }
-
-class MarkingHost : public FakeHost
-{
-public:
-    QList<int> marked;
-    bool setID(unsigned char id, bool used) override { return marked.append(used ? id : -1), used; }
-};
 
 std::unique_ptr<MainWindow> newWindow()
 {
@@ -145,8 +146,9 @@ void click(MainWindow &w, const char *button, const QString &path)
     child<QPushButton>(w, button)->click();
 }
 
-// Address mode -1 and access mode 10 lie outside the General tab's lists.
-const QByteArray everyKindFile = ProgramFile::encode(everyKind(), {-1, 10, 1, 4}, 0x13, 16, 200);
+// Address mode -1 and access mode 10 lie outside the General tab's lists; enable mask 0x13,
+// interactive IDs 16 to 200.
+const QByteArray everyKindFile = fileOf(everyKind(), "ff0a0104", "ff1310c8");
 const QStringList everyKindRows = QStringLiteral("Polling Vector1 Vector7 Vector(default) Interrupt1 Interrupt2 "
                                                  "Interrupt3 Interrupt4 Interrupt5 Interrupt6 Interrupt7").split(' ');
 
@@ -158,54 +160,78 @@ class TestProgramFile : public QObject
 private slots:
     void emptyTableFile()
     {
-        QByteArray expected = record(0x3330, 0xFFFFFFFF, hex("01000203")) + record(0x3338, 0xFFFFFFFF, hex("FE0280FF")) +
+        // An empty table saved: the two settings records, the stop record, the registers, eight
+        // vector-table pieces, one image piece of 64 bytes, the enable mask and the end.
+        QByteArray expected = record(0x3330, 0xFFFFFFFF, hex("01000000")) + record(0x3338, 0xFFFFFFFF, hex("FE0080FF")) +
                               record(0x333F, 4, hex("00")) + record(0x333F, 6, hex("00")) +
                               record(0x333F, 12, hex("00000000")) + record(0x333F, 16, hex("0001020304050607")) +
                               record(0x333F, 24, hex("0000000000000000"));
         for (int k = 0; k < 1024; k += 128)
             expected += record(0x333F, quint32(1024 + k), hex("000000FF").repeated(32));
-        expected += record(0x333F, 2048, hex("0000000001001400" "0000000228300004000000042830000400000006283000040000000828300004"
+        expected += record(0x333F, 2048, hex("0000000001000000" "0000000228300004000000042830000400000006283000040000000828300004"
                                              "0000000A283000040000000C283000040000000E28300004")) +
-                    record(0x333E, 4, hex("02")) + end;
-        const QByteArray file = ProgramFile::encode(emptyTable(), {1, 0, 2, 3}, 0x03, 128, 255);
-        QCOMPARE(file.toHex(), expected.toHex());
+                    record(0x333E, 4, hex("00")) + end;
+        QTemporaryDir dir;
+        auto w = newWindow();
+        click(*w, "fsave", dir.filePath("empty.prg"));
+        QCOMPARE(readAll(dir.filePath("empty.prg")).toHex(), expected.toHex());
+        // Opened again it lists what the layout added, and saves the same bytes.
+        click(*w, "fopen", dir.filePath("empty.prg"));
+        QCOMPARE(rows(*w), QStringLiteral("Vector(default) Interrupt1 Interrupt2 Interrupt3 Interrupt4 Interrupt5 "
+                                          "Interrupt6 Interrupt7").split(' '));
+        QVERIFY(w->programList().at(7)->isIntrOnly());
+        w->setModified(true);
+        click(*w, "fsave", dir.filePath("again.prg"));
+        QCOMPARE(readAll(dir.filePath("again.prg")).toHex(), expected.toHex());
 
         ModuleMemory m;
-        QCOMPARE(readFile(file, m), QString());
-        MarkingHost host;
-        const Table table = ProgramFile::rebuild(m, &host);
-        QStringList names;  // INTR-only programs end in "*"
-        for (const auto &program : table.programs)
-            names << ProgramFile::programName(*program) + (program->isIntrOnly() ? "*" : "");
-        QCOMPARE(names, QStringList({"Vector(default)", "Interrupt1*", "Interrupt2*", "Interrupt3*", "Interrupt4*",
-                                     "Interrupt5*", "Interrupt6*", "Interrupt7*"}));
-        QCOMPARE(host.marked, QList<int>{20});
-
         m.image = QByteArray(300, 'x');  // pieces of 128, 128 and 44 bytes
         QVERIFY(ProgramFile::encode(m, {}, 0, 0, 0)
                     .endsWith(QByteArray(record(0x333F, 2048, QByteArray(128, 'x')) + record(0x333F, 2176, QByteArray(128, 'x')) +
                                          record(0x333F, 2304, QByteArray(44, 'x')) + record(0x333E, 4, hex("00")) + end)));
     }
 
-    void recordOrder()
+    void recordsAndRefusals()
     {
-        // The stop write lands on the vector table before its first piece replaces it; further
-        // pieces append; the enable mask comes from the settings record, not the last record;
-        // nothing after the end record counts, and a file may end between records.
+        // Beside the saved records: the stop write lands on the vector table before its first
+        // piece replaces it; further pieces append; unknown codes are skipped; the enable mask
+        // comes from the settings record, not the last record; nothing after the end counts.
         ModuleMemory m;
-        const QByteArray file = record(0x333F, 4, hex("00")) + record(0x333F, 2048, "ab") +
-                                record(0x333F, 1024, hex("00001000")) + record(0x333F, 1700, "\x01") +
-                                record(0x333F, 9000, "c") + record(0x3338, 0xFFFFFFFF, "\x81\x06\x05\x07") +
-                                record(0x1234, 0, "zz") + record(0x333E, 4, "\xFF");
-        QCOMPARE(readFile(file + end + record(0x333F, 6, "\x05"), m), QString());
-        ModuleMemory cut;
-        QCOMPARE(readFile(file + "\x33", cut), QString());
-        QCOMPARE(cut.image, m.image);
-        QCOMPARE(m.vectorTable.left(6), hex("000010000100"));
+        m.pollLevel = 3;
+        m.vectorTable = pattern(1024);
+        m.image = "ab";
+        QList<QByteArray> records = recordsOf(m, "01000203", "81060507");
+        records.insert(records.size() - 2, record(0x333F, 9000, "c"));
+        records.insert(records.size() - 2, record(0x1234, 0, "zz"));
+        // What the file lacks without each record: "-" nothing, "end" its end record.
+        const QStringList lacks = QStringLiteral("settings|settings|-|tables|tables|tables|tables").split('|') +
+                                  QStringList(8, QStringLiteral("vector table")) +
+                                  QStringLiteral("program image|-|-|-|end").split('|');
+        const QByteArray file = records.join();
+        QCOMPARE(readFile(file + record(0x333F, 6, "\x05"), m), QString());
+        QCOMPARE(m.vectorTable, pattern(1024));
         QCOMPARE(m.image, QByteArray("abc"));
-        QCOMPARE(m.events, quint8(0x81));
-        QCOMPARE(m.savedEnable, quint8(0x06));
-        QCOMPARE(m.pollLevel, quint8(0));
+        QCOMPARE(QList<int>({m.events, m.savedEnable, m.pollLevel}), QList<int>({0x81, 0x06, 3}));
+
+        // Cut anywhere: at a record boundary or in its code the end record is missing, else the
+        // record's own bytes.
+        QList<int> boundaries{0};
+        for (const QByteArray &r : std::as_const(records))
+            boundaries << boundaries.last() + int(r.size());
+        for (int n = 0; n < file.size(); ++n) {
+            ModuleMemory cut;
+            const QString text = readFile(file.left(n), cut);
+            QVERIFY2(text.endsWith(boundaries.contains(n) || boundaries.contains(n - 1) ? "Can't read\nThe file ends before its end record."
+                                                          : "Can't read\nUnknown error."),
+                     qPrintable(QString::number(n) + text));
+        }
+        for (int i = 0; i < records.size(); ++i) {
+            QList<QByteArray> without = records;
+            without.removeAt(i);
+            const QString reason = lacks.at(i) == "end" ? QStringLiteral("The file ends before its end record.")
+                                                        : QStringLiteral("The file lacks its %1.").arg(lacks.at(i));
+            QCOMPARE(readFile(without.join(), m), lacks.at(i) == "-" ? QString() : "\"\": Can't read\n" + reason);
+        }
     }
 
     void refused_data()
@@ -230,7 +256,7 @@ private slots:
     {
         QFETCH(ModuleMemory, memory);
         QFETCH(QString, program);
-        MarkingHost host;
+        FakeHost host;
         const Table table = ProgramFile::rebuild(memory, &host);
         QCOMPARE(table.refused, program);
         QVERIFY(table.programs.empty() && host.marked.isEmpty());
@@ -239,7 +265,6 @@ private slots:
     void windowRoundTrip_data()
     {
         QTest::addColumn<ModuleMemory>("memory");
-        QTest::newRow("empty table") << emptyTable();
         QTest::newRow("every kind") << everyKind();
         ModuleMemory m;  // polling at 0, the default vector program at 8, a program for every level
         m.events = 0xFF;
@@ -257,33 +282,13 @@ private slots:
         // Opened and saved again (laid out anew from the rebuilt table): the same bytes.
         QFETCH(ModuleMemory, memory);
         QTemporaryDir dir;
-        const QByteArray file = ProgramFile::encode(memory, {0, 3, 2, 1}, 0xA5, 16, 200);
+        const QByteArray file = fileOf(memory, "00030201", "ffa510c8");
         auto w = newWindow();
         click(*w, "fopen", writeFile(dir.filePath("a.prg"), file));
         w->setModified(true);
         click(*w, "fsave", dir.filePath("b.prg"));
         QCOMPARE(readAll(dir.filePath("b.prg")).toHex(), file.toHex());
         QVERIFY(!w->isModified());
-    }
-
-    void windowOpen()
-    {
-        QTemporaryDir dir;
-        auto w = newWindow();
-        click(*w, "fsave", dir.filePath("empty.prg"));
-        QCOMPARE(readAll(dir.filePath("empty.prg")).toHex(),
-                 ProgramFile::encode(emptyTable(0), {1, 0, 0, 0}, 0, 128, 255).toHex());
-
-        click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
-        QCOMPARE(rows(*w), everyKindRows);
-        QCOMPARE(w->checkEvent(), 0x13);
-        // Indices outside the General tab's lists keep its choices; the rest applies.
-        QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite()}), QList<int>({1, 0, 1, 4}));
-        unsigned char low = 0, high = 0;
-        w->checkInteractiveID(0, &low, &high);
-        QCOMPARE(QList<int>({low, high}), QList<int>({16, 200}));
-        QVERIFY(!w->checkID(12) && w->checkID(13));
-        QVERIFY(w->pollingPresent());
     }
 
     void windowDiscardQuestion_data()
@@ -315,16 +320,22 @@ private slots:
 
     void windowFailures_data()
     {
-        QTest::addColumn<QByteArray>("file");  // empty: none there
+        QTest::addColumn<QByteArray>("file");  // null: none there
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
         QByteArray unreadable = everyKindFile;
         unreadable[unreadable.indexOf(hex("0000200089000308")) + 5] = 0x70;
+        // Another table, other defaults and IDs 0x40 to 0x50, cut after its first vector-table piece.
+        const QByteArray other = fileOf(everyKind(), "02030001", "fe024050");
         QTest::newRow("socket, not a file") << QByteArray() << "fopen" << "File open"
                                             << "\"%1\": Can't open file\nNo such device or address.";
         QTest::newRow("cut inside a record") << everyKindFile.left(700) << "fopen" << "File read"
                                              << "\"%1\": Can't read\nUnknown error.";
+        QTest::newRow("cut at a record boundary") << other.left(other.indexOf(hex("333F 00000480"))) << "fopen"
+                                                  << "File read" << "\"%1\": Can't read\nThe file ends before its end record.";
+        QTest::newRow("empty file") << QByteArray("") << "fopen" << "File read"
+                                    << "\"%1\": Can't read\nThe file ends before its end record.";
         QTest::newRow("unreadable instruction") << unreadable << "fopen" << "File read"
                                                 << "\"%1\": Can't read an instruction of Vector1.";
         QTest::newRow("no such directory") << QByteArray() << "fsave" << "File save"
@@ -333,7 +344,8 @@ private slots:
 
     void windowFailures()
     {
-        // Every failure is shown and leaves the table and its event boxes as they were.
+        // A file opened, then every failure is shown and leaves the table, the General tab (indices
+        // outside its lists kept its own choices) and the event boxes as they were.
         QFETCH(QByteArray, file);
         QFETCH(QString, button);
         QFETCH(QString, title);
@@ -341,18 +353,24 @@ private slots:
         QTemporaryDir dir;
         auto w = newWindow();
         click(*w, "fopen", writeFile(dir.filePath("every.prg"), everyKindFile));
+        QVERIFY(w->checkEvent() == 0x13 && !w->checkID(12) && w->checkID(13) && w->pollingPresent());
+        w->setEvent(0x05);
         const bool opening = button == QLatin1String("fopen");
-        const QString path = !file.isEmpty() ? writeFile(dir.filePath("x.prg"), file)
-                                             : dir.filePath(opening ? "socket" : "none/x.prg");
+        const QString path = !file.isNull() ? writeFile(dir.filePath("x.prg"), file)
+                                            : dir.filePath(opening ? "socket" : "none/x.prg");
         QLocalServer socket;  // there for the open dialog, but no file to read
-        QVERIFY(!opening || !file.isEmpty() || socket.listen(path));
+        QVERIFY(!opening || !file.isNull() || socket.listen(path));
         ModalAnswerer box;
         click(*w, qPrintable(button), path);
         QVERIFY(box.seen());
         QCOMPARE(box.title(), title);
         QCOMPARE(box.text(), text.arg(path));
         QCOMPARE(rows(*w), everyKindRows);
-        QCOMPARE(w->checkEvent(), 0x13);
+        QCOMPARE(w->checkEvent(), 0x05);
+        unsigned char low = 0, high = 0;
+        w->checkInteractiveID(0, &low, &high);
+        QCOMPARE(QList<int>({w->addressMode(), w->accessMode(), w->dataMode(), w->readWrite(), low, high}),
+                 QList<int>({1, 0, 1, 4, 16, 200}));
     }
 
     void diskFull()
@@ -360,6 +378,21 @@ private slots:
         QFile full(QStringLiteral("/dev/full"));
         QVERIFY(full.open(QIODevice::WriteOnly));
         QCOMPARE(ProgramFile::writeAll(full, everyKindFile), "\"/dev/full\": Can't write\nNo space left on device.");
+    }
+
+    // Last: had a file dialog come, its answerer would be gone before the next test.
+    void refusedLayoutWritesNoFile()
+    {
+        QTemporaryDir dir;
+        auto w = newWindow();
+        for (VmeProgram *p : programs(QStringLiteral("0:257"), *w))  // 2056 bytes
+            w->setProgram(p);
+        ModalAnswerer box;
+        click(*w, "fsave", dir.filePath("over.prg"));
+        QVERIFY(box.seen());
+        QCOMPARE(box.text(), QStringLiteral("Memory Overflow: Please reduce a program to become 2048 bytes or less."));
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(dir.filePath("over.prg")));
     }
 };
 

@@ -8,21 +8,6 @@
 
 namespace {
 
-// The window's side of the bookkeeping, with the General tab's start values.
-class BookHost : public FakeHost
-{
-public:
-    ProgramBook book{[this](unsigned char &l, unsigned char &h) { l = low, h = high; }};
-
-    bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override
-    {
-        return book.checkInteractiveID(id, min, max);
-    }
-    bool checkID(unsigned char id) override { return book.checkID(id); }
-    bool getFreeID(unsigned char &id) override { return book.getFreeID(id); }
-    bool setID(unsigned char id, bool used) override { return book.setID(id, used); }
-};
-
 QString numbers(const QList<VmeProgram *> &list)
 {
     QStringList n;
@@ -48,17 +33,29 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<QByteArray>("starts");
-        QTest::addColumn<QByteArray>("vectorEntry"); // of every vector: the default vector program
+        QTest::addColumn<QByteArray>("vectorEntry"); // of every vector
         QTest::addColumn<QString>("added");
 
-        QTest::newRow("empty table") << "" << 0 << 0 << int(ProgramLayout::Laid)
-                                     << hex("00000000 0100 00 00") + hex(Intr1To7) << hex("0001020304050607") << hex("000000ff")
-                                     << "257 -1 -2 -3 -4 -5 -6 -7";
+        const QByteArray intr = hex(Intr1To7);
+        // The empty table's layout is the worked example of the program file tests.
         QTest::newRow("filler after an interrupt program")
             << "-1:0:5 -3:1" << 0x0a << 0 << int(ProgramLayout::Laid)
             << hex("00000000 0100 00 00 00000000 8100 01 05 aaaaaaaaaa 000000 00000000 0100 02 01"
                    "0000000428300004 0000000828300004 0000000a28300004 0000000c28300004 0000000e28300004")
             << hex("0001040305060708") << hex("000000ff") << "257 -2 -4 -5 -6 -7";
+        // Every vector has a program of its own: the default vector program is laid, then cut back.
+        QByteArray vectors;
+        for (int v = 0; v < 256; ++v)
+            vectors += char(v);
+        QTest::newRow("default program cut back")
+            << "1:1::" + QString::fromLatin1(vectors.toHex()) + " 257:1" << 0 << 0 << int(ProgramLayout::Laid)
+            << hex("00000000 0100 01 01") + intr << hex("0001020304050607") << hex("00000000") << "-1 -2 -3 -4 -5 -6 -7";
+        QByteArray full; // 248 polling reads, the default vector program, the INTR records: 2048 bytes
+        for (int id = 1; id <= 248; ++id)
+            full += hex("00000000 0100") + char(id) + '\x01';
+        QTest::newRow("exactly 2048 bytes") << "0:248" << 1 << 0 << int(ProgramLayout::Laid)
+                                            << full + hex("00000000 0100 00 00") + intr << hex("00f9fafbfcfdfeff")
+                                            << hex("0007c0ff") << "257 -1 -2 -3 -4 -5 -6 -7";
         const auto refused = [](const char *name, const char *table, int mask, int ids, int outcome, const char *added) {
             QTest::newRow(name) << table << mask << ids << outcome << QByteArray() << QByteArray() << QByteArray()
                                 << added;
@@ -77,7 +74,7 @@ private slots:
         QFETCH(int, outcome);
         QFETCH(QString, added);
 
-        BookHost host;
+        FakeHost host;
         for (int id = 0; id < idsTaken; ++id)
             host.book.setID(quint8(id), true);
         const QList<VmeProgram *> list = programs(table, host);
@@ -107,7 +104,7 @@ private slots:
         QFETCH(QByteArray, vectorEntry);
         QCOMPARE(memory.image.toHex(), image.toHex());
         QCOMPARE(memory.startTable.toHex(), starts.toHex());
-        QCOMPARE(memory.countTable.toHex(), QByteArray(16, '0')); // no vector program
+        QCOMPARE(memory.countTable.toHex(), (table.startsWith(QLatin1String("0:")) ? "f7" : "00") + QByteArray(14, '0'));
         QCOMPARE(memory.vectorTable.toHex(), vectorEntry.repeated(256).toHex());
         QCOMPARE(int(memory.events), 0xfe | (mask & 1));
         QCOMPARE(int(memory.pollLevel), table.startsWith(QLatin1Char('0')) ? 2 : 0);
@@ -116,7 +113,7 @@ private slots:
     void tableOrder()
     {
         // Equal numbers keep their order of arrival: the second 3 has two instructions.
-        BookHost host;
+        FakeHost host;
         const QList<VmeProgram *> list = programs(QStringLiteral("6:1 3:1 -3:1 -1:1 0:1 257:1 3:2 -7:1 1:1"), host);
         QCOMPARE(numbers(list), QStringLiteral("0 1 3 3 6 257 -1 -3 -7"));
         QCOMPARE(list.at(3)->instructions.size(), 2);
@@ -126,7 +123,7 @@ private slots:
     void freeIds()
     {
         // From 128 the search skips the interactive range, looks at 0..127 once, then gives up.
-        BookHost host;
+        FakeHost host;
         for (unsigned char id = 0; id < 127; ++id)
             QVERIFY(host.book.setID(id, true));
         unsigned char id = 0;

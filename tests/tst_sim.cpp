@@ -370,6 +370,18 @@ private slots:
         QCOMPARE(p[0].data, hex("5A"));
     }
 
+    // Every interval a polling run: its reports carry the polling bit and the level of register 6.
+    void pollingReports()
+    {
+        loadProgram();
+        poke(4, hex("01"));
+        Packet p[3];
+        for (Packet &report : p)
+            QVERIFY(next(&report));
+        QCOMPARE(brief(p[0]) + brief(p[1]) + brief(p[2]), hex("11 0A00 B0000004 CAFE0001 12 8500 B0000000") + brief(p[0]));
+        QVERIFY(flow(p[2]) != flow(p[0]));
+    }
+
     // The executable on ephemeral ports prints where it listens and answers on both channels.
     void listensAndAnswers()
     {

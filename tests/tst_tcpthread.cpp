@@ -5,7 +5,6 @@
 #include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QtEndian>
 #include <QtTest>
 
 #include <sys/socket.h>
@@ -16,17 +15,9 @@ const QString Sep = QString(63, QLatin1Char('-')) + QLatin1Char('\n');
 
 QString bare(const char *lines) { return Sep + QLatin1String(lines) + Sep; }
 
-// Report k of a numbered run: its four data bytes are k, big-endian.
-QByteArray seqReport(quint32 k)
-{
-    QByteArray d(4, '\0');
-    qToBigEndian(k, d.data());
-    return packet(0x2000, 0x10000004, 0x0A00, 5, d);
-}
-
 QString seqRow(quint32 k)
 {
-    return QStringLiteral("[0x00002000]:%1 \n").arg(QString::fromLatin1(seqReport(k).right(4).toHex(' ')));
+    return QStringLiteral("[0x00002000]:%1 \n").arg(QString::fromLatin1(numberedReport(k).right(4).toHex(' ')));
 }
 
 } // namespace
@@ -211,7 +202,7 @@ private slots:
             return;
         }
         QTRY_COMPARE(c.thread->armed.loadAcquire(), 0);
-        c.peer.send(seqReport(1));
+        c.peer.send(numberedReport(1));
         QTRY_VERIFY(c.owner.log.contains(seqRow(1)));
         QCOMPARE(c.owner.events, Connected);
     }
@@ -232,7 +223,7 @@ private slots:
         thread.start();
         QVERIFY(server.waitForNewConnection(5000));
         QTcpSocket *module = server.nextPendingConnection();
-        module->write(packet(0, 1, 0, 0x80, "A") + packet(0, 1, 0, 0x81, "B") + seqReport(7));
+        module->write(packet(0, 1, 0, 0x80, "A") + packet(0, 1, 0, 0x81, "B") + numberedReport(7));
         QVERIFY(module->waitForBytesWritten(5000));
         QVERIFY(relayed.tryAcquire(1, 5000));
         const linger reset{1, 0};
@@ -262,7 +253,7 @@ private slots:
         QByteArray burst;
         QStringList responses;
         for (quint32 k = 0; k < n; ++k) {
-            burst += seqReport(k) + packet(0, 1, 0, quint8(0x80 + k % 4), QByteArray(1, char(k)));
+            burst += numberedReport(k) + packet(0, 1, 0, quint8(0x80 + k % 4), QByteArray(1, char(k)));
             responses << QStringLiteral("%1 0000 %2").arg(0x80 + k % 4, 2, 16).arg(k % 256, 2, 16, QLatin1Char('0'));
         }
         c.peer.send(burst);
@@ -281,7 +272,7 @@ private slots:
         // the window is busy: the log is complete when the error arrives.
         QByteArray bad = packet(0, 1, 0, 0x05);
         bad[11] = char(bad.at(11) ^ 0x5A);
-        c.peer.send(seqReport(n) + seqReport(n + 1) + seqReport(n + 2) + bad);
+        c.peer.send(numberedReport(n) + numberedReport(n + 1) + numberedReport(n + 2) + bad);
         QThread::msleep(300);
         QTRY_COMPARE_WITH_TIMEOUT(c.owner.events, Ended, 10000);
         QCOMPARE(c.owner.lastError, QStringLiteral("CRC error"));

@@ -1,25 +1,27 @@
 #pragma once
 
+#include "programbook.h"
 #include "programhost.h"
+#include "vmeprogram.h"
 
-#include <QSet>
+#include <QList>
 
-// Stands in for the main window: the default modes, the interactive ID range low..high, the
-// IDs marked used, the vectors served and the program numbers that exist.
+// Stands in for the main window: the General tab's default modes and interactive range
+// low..high, with the window's own bookkeeping (ProgramBook) over the programs in table, which
+// it owns. Every ID marked used through it is also recorded, in order.
 class FakeHost : public ProgramHost
 {
 public:
     explicit FakeHost(int addressMode = 1) : address(addressMode) {}
+    ~FakeHost() override { qDeleteAll(table); }
 
     unsigned char low = 128;
     unsigned char high = 255;
     int address;
     int access = 0, data = 0, rw = 0;
-    QSet<unsigned char> used;
-    QSet<unsigned char> vectors;
-    QSet<int> numbers;           // programs of number 0, below 0 or 257 that exist
-    bool polling = false;
-    unsigned char next = 0;
+    ProgramBook book{[this](unsigned char &l, unsigned char &h) { l = low, h = high; }};
+    QList<VmeProgram *> table;
+    QList<int> marked;
 
     int addressMode() override { return address; }
     int accessMode() override { return access; }
@@ -27,28 +29,17 @@ public:
     int readWrite() override { return rw; }
     bool checkInteractiveID(unsigned char id, unsigned char *min, unsigned char *max) override
     {
-        if (min)
-            *min = low;
-        if (max)
-            *max = high;
-        return id < low || id > high;
+        return book.checkInteractiveID(id, min, max);
     }
-    bool checkID(unsigned char id) override { return checkInteractiveID(id, nullptr, nullptr) && !used.contains(id); }
-    bool getFreeID(unsigned char &id) override
+    bool checkID(unsigned char id) override { return book.checkID(id); }
+    bool getFreeID(unsigned char &id) override { return book.getFreeID(id); }
+    bool setID(unsigned char id, bool used) override
     {
-        for (int n = 0; n < 256; ++n, ++next) {
-            if (checkID(next)) {
-                id = next++;
-                return true;
-            }
-        }
-        return false;
+        if (used)
+            marked.append(id);
+        return book.setID(id, used);
     }
-    bool setID(unsigned char id, bool on) override { return on ? (used.insert(id), true) : used.remove(id); }
-    bool checkVectorID(int number) override
-    {
-        return number >= 1 && number <= 256 ? vectors.contains(quint8(number - 1)) : numbers.contains(number);
-    }
-    bool pollingPresent() override { return polling; }
-    void setPollingPresent(bool present) override { polling = present; }
+    bool checkVectorID(int number) override { return book.checkVectorID(number, table); }
+    bool pollingPresent() override { return book.pollingPresent(); }
+    void setPollingPresent(bool present) override { book.setPollingPresent(present); }
 };

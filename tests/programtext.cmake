@@ -1,0 +1,6 @@
+# Program texts: the worked examples through text and back, refusals with their place, and the
+# window opening a text file.
+tarnix_add_test(tst_programtext SOURCES tst_programtext.cpp LIBS tarnix_app)
+target_link_libraries(tst_programtext PRIVATE tarnix_sim)
+target_compile_definitions(tst_programtext PRIVATE TARNIXCTL_EXE="$<TARGET_FILE:tarnixctl>")
+add_dependencies(tst_programtext tarnixctl)
