@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "generalform.h"
+#include "operationstatus.h"
 #include "operatorfont.h"
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
@@ -14,6 +15,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QTextStream>
 
 MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
@@ -42,6 +44,26 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     connect(ui->tab_4, &GeneralForm::displayUdpError, this, &MainWindow::displayUdpError);
     connect(ui->tab_4, &GeneralForm::connectTcp, this, &MainWindow::connectTcp);
     connect(ui->tab_4, &GeneralForm::disconnectTCP, this, &MainWindow::disconnectTCP);
+
+    // Settings jobs: the General tab has started its worker when it locked its buttons; the job
+    // ended well when the tab lends the worker again (a failure comes through displayUdpError).
+    operation = new OperationStatus(ui->statusBar);
+    const auto watchSettingsJob = [this](const char *button, const QString &name) {
+        auto *b = ui->tab_4->findChild<QPushButton *>(QLatin1String(button));
+        connect(b, &QPushButton::clicked, this, [this, b, name] {
+            if (!b->isEnabled() && ui->tab_4->worker()) {
+                settingsJob = true;
+                operation->begin(name, ui->tab_4->worker());
+            }
+        });
+    };
+    watchSettingsJob("read", QStringLiteral("Settings read"));
+    watchSettingsJob("write", QStringLiteral("Settings write"));
+    connect(ui->tab_4, &GeneralForm::setUdp, this, [this](QUdpThread *p) {
+        if (p && settingsJob)
+            operation->finish(true);
+        settingsJob = settingsJob && !p;
+    });
 
     ui->tabWidget->setTabEnabled(3, false);
     ui->tabWidget->setCurrentIndex(0);
@@ -159,6 +181,8 @@ void MainWindow::displayError(QString *text)
 
 void MainWindow::displayUdpError(QString *text)
 {
+    operation->finish(false);
+    settingsJob = false;
     QMessageBox::warning(this, QStringLiteral("Tarnix Error"), *text + downloadFailureNote(), QMessageBox::Ok);
 }
 

@@ -12,6 +12,7 @@
 
 class QTcpThread;
 #include "udpthread.h"
+class OperationStatus;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -145,4 +146,8 @@ private:
     bool stopRunEnded = false;
     bool stopWaitOver = false;
     QTimer stopWait;
+
+    // The status bar's report of the settings jobs and downloads.
+    OperationStatus *operation = nullptr;
+    bool settingsJob = false;
 };
