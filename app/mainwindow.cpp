@@ -3,6 +3,7 @@
 #include "generalform.h"
 #include "operationstatus.h"
 #include "operatorfont.h"
+#include "ratestab.h"
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
 #include "ui_mainwindow.h"
@@ -64,6 +65,11 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
             operation->finish(true);
         settingsJob = settingsJob && !p;
     });
+
+    // After the four pages, so that every page keeps its index.
+    ratesTab = new RatesTab(&rates, ui->tabWidget);
+    ratesTab->setObjectName(QStringLiteral("tab_rates"));
+    ui->tabWidget->addTab(ratesTab, QStringLiteral("Rates"));
 
     ui->tabWidget->setTabEnabled(3, false);
     ui->tabWidget->setCurrentIndex(0);
@@ -137,6 +143,7 @@ void MainWindow::connectTcp(QString addr, quint16 port)
     tcp = new QTcpThread(addr, port, this);
     tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
                   ui->tab_4->readRequestSize, ui->tab_4->sleepTime);
+    tcp->setRates(&rates);
     tcp->start();
 }
 

@@ -3,6 +3,7 @@
 #include "modulememory.h"
 #include "programbook.h"
 #include "programhost.h"
+#include "reportrates.h"
 
 #include <QColor>
 #include <QList>
@@ -13,6 +14,7 @@
 class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
+class RatesTab;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -150,4 +152,8 @@ private:
     // The status bar's report of the settings jobs and downloads.
     OperationStatus *operation = nullptr;
     bool settingsJob = false;
+
+    // Report counts of every connection since the last Reset, and the tab that shows them.
+    ReportRates rates;
+    RatesTab *ratesTab = nullptr;
 };

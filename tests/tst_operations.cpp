@@ -1,19 +1,24 @@
 // What the window shows of its long work, against the software module: the status bar's
 // progress and outcome of a settings read and of downloads (good, lost replies, a bus error half
-// way).
+// way); the Rates tab's counts of the reports the module sent, across connections, and their rates.
 #include "cmdargs.h"
 #include "generalform.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "namedchild.h"
 #include "operationstatus.h"
+#include "reportrates.h"
 #include "tarnixsim.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTableWidget>
+#include <QTabWidget>
 #include <QtTest>
 
 #include <memory>
@@ -105,6 +110,106 @@ private slots:
             QCOMPARE(bar->value(), bar->maximum());
         }
         QCOMPARE(box.seen(), busError);
+    }
+
+    // Reports of two sources, sent in exact numbers over two connections, are counted per source
+    // (report k carries k in its data) and in all; Reset clears the counts and leaves the log; a
+    // broken header counts as a CRC error after the reports before it.
+    void ratesCountReports()
+    {
+        sim()->setFaults(SimFaults());
+        Args a({"tarnix2-utility", "-a", "127.0.0.1", "-s", "0"});
+        MainWindow w(a.argc(), a.argv.data());
+        auto *general = child<GeneralForm>(w, "tab_4");
+        child<QLineEdit>(*general, "tcp")->setText(QString::number(sim()->tcpPort()));
+        w.show();
+        child<QTabWidget>(w, "tabWidget")->setCurrentIndex(4);
+        auto *table = child<QTableWidget>(w, "sources");
+        const auto label = [&](const char *name) { return child<QLabel>(w, name)->text(); };
+        const auto rows = [&] {
+            QStringList out;
+            for (int r = 0; r < table->rowCount(); ++r)
+                for (int c : {0, 1, 4})
+                    out << table->item(r, c)->text();
+            return out;
+        };
+        const auto connectAndSend = [&](const SimReportBurst &burst) {
+            child<QPushButton>(*general, "connect")->click();
+            return QTest::qWaitFor([&] { return sim()->connectionCount() == 1; }, 5000) &&
+                   sim()->startReports(burst) == 1;
+        };
+        const auto disconnect = [&] {
+            child<QPushButton>(*general, "connect")->click();
+            return QTest::qWaitFor([&] {
+                return sim()->connectionCount() == 0 && w.statusBar()->currentMessage() == QLatin1String("disconnected");
+            }, 5000);
+        };
+
+        SimReportBurst polling;
+        polling.id = 5;
+        polling.level = 2;
+        polling.count = 300;
+        QVERIFY(connectAndSend(polling));
+        QTRY_COMPARE_WITH_TIMEOUT(label("totalReports"), QStringLiteral("Reports: 300"), 10000);
+        QVERIFY(disconnect());
+
+        SimReportBurst interrupt;
+        interrupt.id = 0x21;
+        interrupt.level = 3;
+        interrupt.polling = false;
+        interrupt.count = 200;
+        QVERIFY(connectAndSend(interrupt));
+        QTRY_COMPARE_WITH_TIMEOUT(label("totalReports"), QStringLiteral("Reports: 500"), 10000);
+        QCOMPARE(rows(), (QStringList{"ID 0x05, level 2, polling", "300", "0x0000012b",
+                                      "ID 0x21, level 3, interrupt", "200", "0x000000c7"}));
+        QCOMPARE(label("crcErrors"), QStringLiteral("CRC errors: 0"));
+
+        const QString log = child<QPlainTextEdit>(w, "log")->toPlainText();
+        QCOMPARE(log.count(QStringLiteral("ID : 0x05\n")), 300);
+        child<QPushButton>(w, "resetRates")->click();
+        QCOMPARE(label("totalReports"), QStringLiteral("Reports: 0"));
+        QCOMPARE(table->rowCount(), 0);
+        QCOMPARE(child<QPlainTextEdit>(w, "log")->toPlainText(), log);
+
+        QVERIFY(disconnect());
+        SimFaults broken;
+        broken.tcpCorruptCrcPacket = 3;
+        sim()->setFaults(broken);
+        ModalAnswerer box(QMessageBox::Ok, 10000);
+        QVERIFY(connectAndSend(polling));
+        QVERIFY(box.wait(10000));
+        QCOMPARE(box.text(), QStringLiteral("CRC error"));
+        QTRY_COMPARE_WITH_TIMEOUT(label("crcErrors"), QStringLiteral("CRC errors: 1"), 5000);
+        QCOMPARE(label("totalReports"), QStringLiteral("Reports: 2"));
+    }
+
+    // The rates go by the time of the counts: over the last second per source and in all, and
+    // the minute keeps one point per sample.
+    void ratesOverTheLastSecond()
+    {
+        ReportRates rates;
+        ReportTally tally;
+        kelvo_vme_master_header a, b;
+        a.id = 7;
+        a.length = 0x30000000; // level 1, polling
+        b.id = 7;              // level 0, interrupt: another source
+        for (int i = 0; i < 10; ++i)
+            tally.count(a, nullptr, 0);
+        rates.merge(tally, 1000);
+        QCOMPARE(rates.sample(1100).perSecond, 0.0);
+        for (int i = 0; i < 30; ++i)
+            tally.count(i % 3 ? a : b, nullptr, 0);
+        rates.merge(tally, 1500);
+        const ReportRates::Snapshot s = rates.sample(1600);
+        QCOMPARE(s.total, quint64(40));
+        QCOMPARE(s.perSecond, 60.0);
+        QCOMPARE(s.sources.size(), 2);
+        QCOMPARE(ReportRates::sourceText(s.sources[0]), QStringLiteral("ID 0x07, level 0, interrupt"));
+        QCOMPARE((QList<quint64>{s.sources[0].count, s.sources[1].count}), (QList<quint64>{10, 30}));
+        QCOMPARE((QList<double>{s.sources[0].perSecond, s.sources[1].perSecond}), (QList<double>{20, 40}));
+        // Nothing merged for a while: no thread counts, and the rates fall as time goes on.
+        QCOMPARE(rates.sample(3600).perSecond, 0.0);
+        QCOMPARE(rates.sample(3700).minute.size(), 3);
     }
 };
 
