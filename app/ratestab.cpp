@@ -104,6 +104,7 @@ RatesTab::RatesTab(ReportRates *shared, QWidget *parent)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionMode(QAbstractItemView::NoSelection);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6); // more sources in view
     table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int c = 1; c < 5; ++c)
         table->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
