@@ -180,6 +180,8 @@ private slots:
         QVERIFY(connectAndSend(polling));
         QVERIFY(box.wait(10000));
         QCOMPARE(box.text(), QStringLiteral("CRC error"));
+        // The thread merges its last counts before it reports the connection closed.
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusBar()->currentMessage(), QStringLiteral("disconnected"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(label("crcErrors"), QStringLiteral("CRC errors: 1"), 5000);
         QCOMPARE(label("totalReports"), QStringLiteral("Reports: 299"));
     }
