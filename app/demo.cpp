@@ -13,8 +13,10 @@
 #include <QCommandLineParser>
 #include <QGroupBox>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -52,9 +54,9 @@ template <typename T> T *child(QObject *parent, const char *name)
     return parent->findChild<T *>(QLatin1String(name));
 }
 
-bool savePicture(QWidget &w, const QString &file)
+bool savePicture(QWidget &w, const QString &file, int settleMs = 200)
 {
-    waitUntil([] { return false; }, 200); // let the window lay itself out
+    waitUntil([] { return false; }, settleMs); // let the window lay itself out
     if (!w.grab().save(file))
         return false;
     out << "window picture saved to " << file << Qt::endl;
@@ -76,6 +78,25 @@ VmeInstruction *instruction(MainWindow &w, quint32 address, quint8 id, const QBy
     return ins;
 }
 
+// An interrupt program for level: a read of one D32 item at address, then the acknowledge.
+void addInterrupt(MainWindow &w, int level, quint32 address, quint8 id)
+{
+    auto *interrupt = new VmeProgram;
+    interrupt->number = -level;
+    interrupt->level = level;
+    interrupt->instructions << instruction(w, address, id);
+    auto *ack = new VmeInstruction;
+    ack->address = quint32(2 * level);
+    ack->noEcho = true;
+    ack->dataMode = 2;
+    ack->length = 1;
+    ack->accessMode = VmeModeWord::IntrAccessIndex;
+    ack->id = quint8(id + 1);
+    w.setID(ack->id, true);
+    interrupt->instructions << ack;
+    w.setProgram(interrupt);
+}
+
 // The operator's programs: every 500 ms a polling read of A32 0x1000; on VME interrupt level 3
 // a read of A32 0x2000 and the interrupt acknowledge; for vector 5 a read of A32 0x3000.
 void composePrograms(MainWindow &w)
@@ -88,20 +109,7 @@ void composePrograms(MainWindow &w)
     w.setProgram(polling);
     w.setPollingPresent(true);
 
-    auto *interrupt = new VmeProgram;
-    interrupt->number = -3;
-    interrupt->level = 3;
-    interrupt->instructions << instruction(w, 0x2000, 0x30);
-    auto *ack = new VmeInstruction;
-    ack->address = 2 * 3;
-    ack->noEcho = true;
-    ack->dataMode = 2;
-    ack->length = 1;
-    ack->accessMode = VmeModeWord::IntrAccessIndex;
-    ack->id = 0x31;
-    w.setID(ack->id, true);
-    interrupt->instructions << ack;
-    w.setProgram(interrupt);
+    addInterrupt(w, 3, 0x2000, 0x30);
 
     auto *vector = new VmeProgram;
     vector->number = 6;
@@ -172,7 +180,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption editorShot(QStringLiteral("editor-screenshot"),
                                         QStringLiteral("Save a picture of the program editor with a polling program."),
                                         QStringLiteral("file"));
-    parser.addOptions({tcpPort, udpPort, shot, settingsShot, editorShot, programsShot});
+    const QCommandLineOption downloadShot(QStringLiteral("download-screenshot"),
+                                          QStringLiteral("Save a picture of a download in progress (a module that "
+                                                         "answers late gives the time to take it)."),
+                                          QStringLiteral("file"));
+    const QCommandLineOption ratesShot(QStringLiteral("rates-screenshot"),
+                                       QStringLiteral("Save a picture of the Rates tab while the programs run."),
+                                       QStringLiteral("file"));
+    parser.addOptions({tcpPort, udpPort, shot, settingsShot, editorShot, programsShot, downloadShot, ratesShot});
     parser.process(app);
 
     QByteArray prog("tarnix2-utility"), a("-a"), addr("127.0.0.1");
@@ -293,6 +308,39 @@ int main(int argc, char *argv[])
     out << "received-data log with the programs' reports:\n" << log->toPlainText() << Qt::endl;
     out << "reports so far: polling " << reported("ID : 0x20") << ", interrupt " << reported("ID : 0x30")
         << ", vector 5 " << reported("ID : 0x40") << Qt::endl;
+
+    // A second interrupt program, level 5, downloaded while the programs run; tarnix-sim raises
+    // that level when started with --irq 5:V:period.
+    out << "adding an interrupt program for level 5 (read A32 0x2800, ID 0x50, then the acknowledge); "
+           "Polling, Interrupt3 and Interrupt5 checked. Pressing Download."
+        << Qt::endl;
+    tabs->setCurrentIndex(1);
+    addInterrupt(w, 5, 0x2800, 0x50);
+    w.setEvent(0x29);
+    download->click();
+    if (parser.isSet(downloadShot)) {
+        auto *progress = child<QLabel>(&w, "operationText");
+        auto *bar = child<QProgressBar>(&w, "operationProgress");
+        if (!waitUntil([&] { return progress->text().contains(QLatin1String("Writing registers")) && bar->value() >= 400; },
+                       15000) ||
+            !savePicture(w, parser.value(downloadShot), 0))
+            return fail(QStringLiteral("no picture of the download in progress"));
+    }
+    if (!waitUntil([&] { return download->isEnabled(); }, 15000))
+        return fail(QStringLiteral("the download of the level 5 program did not finish"));
+    out << "status bar: " << child<QLabel>(&w, "operationText")->text() << Qt::endl;
+    tabs->setCurrentIndex(4);
+    waitUntil([] { return false; }, parser.isSet(ratesShot) ? 20000 : 3000);
+    QStringList sources;
+    auto *rateTable = child<QTableWidget>(&w, "sources");
+    for (int r = 0; r < rateTable->rowCount(); ++r)
+        sources << QStringLiteral("  %1: %2 reports, %3/s").arg(rateTable->item(r, 0)->text(),
+                                                                  rateTable->item(r, 1)->text(),
+                                                                  rateTable->item(r, 2)->text());
+    out << "Rates tab: " << child<QLabel>(&w, "totalReports")->text() << ", "
+        << child<QLabel>(&w, "reportRate")->text() << "\n" << sources.join(QLatin1Char('\n')) << Qt::endl;
+    if (parser.isSet(ratesShot) && !savePicture(w, parser.value(ratesShot)))
+        return fail(QStringLiteral("cannot write %1").arg(parser.value(ratesShot)));
 
     // Every event unchecked and downloaded again: enable mask 0, the module's programs stop.
     tabs->setCurrentIndex(1);

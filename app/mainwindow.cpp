@@ -1,7 +1,9 @@
 #include "mainwindow.h"
 
 #include "generalform.h"
+#include "operationstatus.h"
 #include "operatorfont.h"
+#include "ratestab.h"
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
 #include "ui_mainwindow.h"
@@ -14,6 +16,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QTextStream>
 
 MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
@@ -42,6 +45,31 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     connect(ui->tab_4, &GeneralForm::displayUdpError, this, &MainWindow::displayUdpError);
     connect(ui->tab_4, &GeneralForm::connectTcp, this, &MainWindow::connectTcp);
     connect(ui->tab_4, &GeneralForm::disconnectTCP, this, &MainWindow::disconnectTCP);
+
+    // Settings jobs: the General tab has started its worker when it locked its buttons; the job
+    // ended well when the tab lends the worker again (a failure comes through displayUdpError).
+    operation = new OperationStatus(ui->statusBar);
+    const auto watchSettingsJob = [this](const char *button, const QString &name) {
+        auto *b = ui->tab_4->findChild<QPushButton *>(QLatin1String(button));
+        connect(b, &QPushButton::clicked, this, [this, b, name] {
+            if (!b->isEnabled() && ui->tab_4->worker()) {
+                settingsJob = true;
+                operation->begin(name, ui->tab_4->worker());
+            }
+        });
+    };
+    watchSettingsJob("read", QStringLiteral("Settings read"));
+    watchSettingsJob("write", QStringLiteral("Settings write"));
+    connect(ui->tab_4, &GeneralForm::setUdp, this, [this](QUdpThread *p) {
+        if (p && settingsJob)
+            operation->finish(true);
+        settingsJob = settingsJob && !p;
+    });
+
+    // After the four pages, so that every page keeps its index.
+    ratesTab = new RatesTab(&rates, ui->tabWidget);
+    ratesTab->setObjectName(QStringLiteral("tab_rates"));
+    ui->tabWidget->addTab(ratesTab, QStringLiteral("Rates"));
 
     ui->tabWidget->setTabEnabled(3, false);
     ui->tabWidget->setCurrentIndex(0);
@@ -115,6 +143,7 @@ void MainWindow::connectTcp(QString addr, quint16 port)
     tcp = new QTcpThread(addr, port, this);
     tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
                   ui->tab_4->readRequestSize, ui->tab_4->sleepTime);
+    tcp->setRates(&rates);
     tcp->start();
 }
 
@@ -159,6 +188,8 @@ void MainWindow::displayError(QString *text)
 
 void MainWindow::displayUdpError(QString *text)
 {
+    operation->finish(false);
+    settingsJob = false;
     QMessageBox::warning(this, QStringLiteral("Tarnix Error"), *text + downloadFailureNote(), QMessageBox::Ok);
 }
 

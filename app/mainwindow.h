@@ -3,6 +3,7 @@
 #include "modulememory.h"
 #include "programbook.h"
 #include "programhost.h"
+#include "reportrates.h"
 
 #include <QColor>
 #include <QList>
@@ -12,6 +13,8 @@
 
 class QTcpThread;
 #include "udpthread.h"
+class OperationStatus;
+class RatesTab;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -149,4 +152,12 @@ private:
     bool stopRunEnded = false;
     bool stopWaitOver = false;
     QTimer stopWait;
+
+    // The status bar's report of the settings jobs and downloads.
+    OperationStatus *operation = nullptr;
+    bool settingsJob = false;
+
+    // Report counts of every connection since the last Reset, and the tab that shows them.
+    ReportRates rates;
+    RatesTab *ratesTab = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include "editdialog.h"
 #include "generalform.h"
+#include "operationstatus.h"
 #include "programlayout.h"
 #include "ui_mainwindow.h"
 #include "vmeprogram.h"
@@ -335,6 +336,7 @@ void MainWindow::on_download_clicked()
     connect(udp, &QRbcp::closed, this, &MainWindow::downloadEnd, Qt::UniqueConnection);
     stopWait.start(StopWaitMs);
     udp->setCmd(QUdpThread::CmdSetFlag);
+    operation->begin(QStringLiteral("Download"), udp);
     udp->start();
 }
 
@@ -377,6 +379,7 @@ void MainWindow::downloadEnd(bool on)
 void MainWindow::endDownload(bool ok)
 {
     phase = DownloadIdle;
+    operation->finish(ok);
     stopWait.stop();
     lockPrograms(false);
     ui->tab_4->setDownloadRunning(false);

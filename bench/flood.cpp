@@ -3,9 +3,10 @@
 // loop, and peak memory; beside it, in the same run, the rate at which a bare QPlainTextEdit with
 // the same block limit absorbs the same text, which is the most the log can reach.
 //
-//   bench_flood [reports] [-s pause] [-l log size] [--log-hidden]
+//   bench_flood [reports] [-s pause] [-l log size] [--log-hidden | --rates]
 //       (the window's own options after the count; --log-hidden keeps the log's page behind the
-//        Interactive Mode page, and the bare widget's behind another)
+//        Interactive Mode page, --rates behind the Rates page, which redraws as the counts grow;
+//        either way the bare widget's page is behind another)
 #include "benchmodule.h"
 #include "benchsupport.h"
 #include "mainwindow.h"
@@ -18,6 +19,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -43,7 +45,7 @@ int main(int argc, char **argv)
 
     QList<QByteArray> words{"tarnix2-utility", "-a", "127.0.0.1"};
     for (int i = 2; i < argc; ++i)
-        if (QByteArray(argv[i]) != "--log-hidden")
+        if (QByteArray(argv[i]) != "--log-hidden" && QByteArray(argv[i]) != "--rates")
             words << argv[i];
     WindowArgs args(words);
     MainWindow w(args.argc(), args.argv.data());
@@ -80,8 +82,11 @@ int main(int argc, char **argv)
 
     // The operator watches the log while it fills.
     // (--log-hidden: the Interactive Mode page stays in front, the log's page is never shown.)
-    const bool logHidden = QCoreApplication::arguments().contains(QStringLiteral("--log-hidden"));
-    if (!logHidden)
+    const bool ratesShown = QCoreApplication::arguments().contains(QStringLiteral("--rates"));
+    const bool logHidden = ratesShown || QCoreApplication::arguments().contains(QStringLiteral("--log-hidden"));
+    if (ratesShown)
+        w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(w.findChild<QWidget *>(QStringLiteral("tab_rates")));
+    else if (!logHidden)
         w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(w.findChild<QWidget *>(QStringLiteral("tab_3")));
     StallMeter stall;
     stall.start();
@@ -167,6 +172,11 @@ int main(int argc, char **argv)
                 static_cast<long long>(longestAppendNs / 1000000));
     std::printf("log rate / bare widget rate: %.0f %%\n", 100.0 * (got / secs) / bareRate);
     std::printf("peak memory (VmHWM): %lld MiB\n", peakRssKiB() / 1024);
+    // The Rates tab counts what was framed, whether it shows or not.
+    auto *total = w.findChild<QLabel *>(QStringLiteral("totalReports"));
+    const QString counted = QStringLiteral("Reports: %1").arg(reports);
+    if (ratesShown && !spinUntil([&] { return total->text() == counted; }, 3000))
+        std::printf("Rates tab: %s, expected %s\n", qPrintable(total->text()), qPrintable(counted));
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
     simThread.stopSim();
     return all && tailOk ? 0 : 2;

@@ -2,6 +2,7 @@
 #include "ctlcommands.h"
 #include "ctlprogram.h"
 
+#include "datatext.h"
 #include "modeword.h"
 
 #include <QCommandLineParser>
@@ -79,9 +80,7 @@ int indexOf(const QStringList &labels, const QString &text)
 
 bool parseNumber(const QString &text, quint64 max, quint64 &value)
 {
-    bool ok = false;
-    value = text.trimmed().toULongLong(&ok, 0);
-    return ok && value <= max;
+    return DataText::readBasePrefix(text, value) && value <= max;
 }
 
 Status parse(const QStringList &arguments, Options &o, QString &text)

@@ -61,9 +61,10 @@ QString programTextHelp()
 {
     return QStringLiteral(
         "\n\n"
-        "Program texts (YAML; comments allowed, not kept; one instruction per line, so that a diff\n"
-        "shows one changed instruction as one changed line):\n"
-        "  defaults: {address mode: A32, access mode: User Data, data mode: D32, read/write: Read}\n"
+        "Program texts (YAML; comments allowed, not kept; one instruction per line, so\n"
+        "that a diff shows one changed instruction as one changed line):\n"
+        "  defaults: {address mode: A32, access mode: User Data, data mode: D32,\n"
+        "             read/write: Read}\n"
         "  interactive ids: 128-255\n"
         "  events: [Polling, Interrupt3]\n"
         "  programs:\n"
@@ -71,8 +72,8 @@ QString programTextHelp()
         "      interval: 10 ms             # s, ms or us\n"
         "      level: 2\n"
         "      instructions:\n"
-        "        - {id: 1, address: 0x00200000, read/write: Read, data mode: D32, length: 16,\n"
-        "           access mode: User Data, address mode: A32}\n"
+        "        - {id: 1, address: 0x00200000, read/write: Read, data mode: D32,\n"
+        "           length: 16, access mode: User Data, address mode: A32}\n"
         "    - program: vector\n"
         "      vectors: 3-5,9\n"
         "      instructions: [...]\n"
@@ -80,7 +81,8 @@ QString programTextHelp()
         "Values are the program editor's texts and pass its checks; a fault is named as\n"
         "FILE:LINE:COLUMN: message. For example:\n"
         "  tarnixctl program show crate3.prg > crate3.yaml\n"
-        "  diff -u <(tarnixctl program show old.prg) <(tarnixctl program show crate3.yaml)\n"
+        "  diff -u <(tarnixctl program show old.prg) \\\n"
+        "          <(tarnixctl program show crate3.yaml)\n"
         "  tarnixctl program build crate3.yaml -o crate3.prg\n"
         "  tarnixctl -a 192.168.10.16 download crate3.yaml --verify");
 }

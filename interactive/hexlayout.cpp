@@ -1,5 +1,7 @@
 #include "hexlayout.h"
 
+#include "datatext.h"
+
 #include <QStringView>
 
 #include <algorithm>
@@ -287,9 +289,7 @@ bool parseAddress(const QString &text, quint32 *address)
 
 bool parseLength(const QString &text, quint64 *length)
 {
-    bool ok = false;
-    *length = text.toULongLong(&ok, 0);
-    return ok;
+    return DataText::readBasePrefix(text, *length);
 }
 
 } // namespace HexLayout

@@ -21,6 +21,7 @@ QString hex8(uint value)
 
 QRbcp::QRbcp(QObject *parent) : QThread(parent)
 {
+    qRegisterMetaType<RbcpProgress>();
 }
 
 QRbcp::~QRbcp()
@@ -202,6 +203,7 @@ int QRbcp::setReadCmd(uint address, uchar length)
 int QRbcp::read(uint address, char *buffer, uchar length)
 {
     for (int attempt = 0; attempt < attempts; ++attempt) {
+        noteRequest(address, attempt + 1);
         const int reply = commRBCP(setReadCmd(address, length));
         if (reply == ReplyBusError) {
             appendAccessFailure("read", address, length);
@@ -213,6 +215,7 @@ int QRbcp::read(uint address, char *buffer, uchar length)
         const int count = qMin(reply - HeaderSize, int(length));
         if (buffer && count > 0)
             std::memcpy(buffer, packet.constData() + HeaderSize, size_t(count));
+        noteAnswered(qMax(count, 0));
         return qMax(count, 0);
     }
     appendAccessFailure("read", address, length);
@@ -231,6 +234,7 @@ int QRbcp::setWriteCmd(uint address, const char *data, uchar length)
 int QRbcp::write(uint address, const char *data, uchar length)
 {
     for (int attempt = 0; attempt < attempts; ++attempt) {
+        noteRequest(address, attempt + 1);
         const int reply = commRBCP(setWriteCmd(address, data, length));
         if (reply == ReplyBusError) {
             appendAccessFailure("write", address, length);
@@ -238,6 +242,7 @@ int QRbcp::write(uint address, const char *data, uchar length)
         }
         if (reply == ReplyTimedOut)
             continue;
+        noteAnswered(length);
         return length;
     }
     appendAccessFailure("write", address, length);
@@ -302,4 +307,58 @@ void QRbcp::appendAccessFailure(const char *direction, uint address, uint length
 {
     errorText += QStringLiteral("%1 address: 0x%2\n").arg(QLatin1String(direction), hex8(address));
     errorText += QStringLiteral("length: %1\n\n").arg(length);
+}
+
+void QRbcp::beginProgress(RbcpProgress::Step step, qint64 total)
+{
+    const quint64 sequence = progressState.sequence;
+    progressState = RbcpProgress();
+    progressState.step = step;
+    progressState.total = total;
+    progressState.attempts = attempts;
+    progressState.sequence = sequence;
+    publishProgress();
+}
+
+void QRbcp::setProgressStep(RbcpProgress::Step step)
+{
+    progressState.step = step;
+}
+
+void QRbcp::noteRequest(quint32 address, int attempt)
+{
+    progressState.address = address;
+    progressState.attempt = attempt;
+    progressState.attempts = attempts;
+    if (attempt > 1)
+        publishProgress(); // the request before got no answer
+}
+
+void QRbcp::noteAnswered(qint64 bytes)
+{
+    progressState.done += bytes;
+    progressState.attempt = 1;
+    publishProgress();
+}
+
+void QRbcp::noteFailed()
+{
+    progressState.failed = true;
+    publishProgress();
+}
+
+void QRbcp::publishProgress()
+{
+    ++progressState.sequence;
+    {
+        QMutexLocker lock(&progressMutex);
+        published = progressState;
+    }
+    emit progress(progressState);
+}
+
+RbcpProgress QRbcp::progressNow() const
+{
+    QMutexLocker lock(&progressMutex);
+    return published;
 }

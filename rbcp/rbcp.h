@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QMutex>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
+
+#include "rbcpprogress.h"
 
 class QUdpSocket;
 
@@ -118,10 +121,16 @@ public:
     // Description of the last failure (what error() points to).
     const QString &errorString() const { return errorText; }
 
+    // The state the worker published last (any thread): for a watcher that connects to
+    // progress() after the run has begun and may have missed its first states.
+    RbcpProgress progressNow() const;
+
 signals:
     void closed(bool ok);
     void error(QString *estr);
     void setTcp(quint16 port);
+    // After every answered request, before every retry and at a failure (from the worker).
+    void progress(const RbcpProgress &state);
 
 protected:
     // Appends the failure lines of one access.
@@ -129,6 +138,14 @@ protected:
     // Puts the EEPROM's write protect back: the result of the write, or its failure thrown. A
     // stop does not keep the request from leaving; it only skips waiting for the reply.
     bool protectAgain();
+    // Progress of the job: a new job of total bytes, the step of the next requests, the request
+    // about to leave (not published), a retry of it, its answer, and the failure of the job.
+    void beginProgress(RbcpProgress::Step step, qint64 total);
+    void setProgressStep(RbcpProgress::Step step);
+    void noteRequest(quint32 address, int attempt);
+    void noteAnswered(qint64 bytes);
+    void noteFailed();
+    void publishProgress();
     // After a failure inside WriteEEPROM: protectAgain() without letting its outcome change
     // what the first failure reported.
     void restoreWriteProtect();
@@ -147,4 +164,8 @@ protected:
     int attempts = 3;
     QByteArray packet;
     QByteArray infoBlock;
+    // Written by the worker; the copy in published is what other threads read.
+    RbcpProgress progressState;
+    mutable QMutex progressMutex;
+    RbcpProgress published;
 };

@@ -126,22 +126,33 @@ void QUdpThread::run()
     try {
         switch (command) {
         case CmdReadInfo:
+            beginProgress(RbcpProgress::ReadingSettings, SettingsReadBytes);
             readInfo();
             break;
         case CmdNewAddress:
+            beginProgress(RbcpProgress::WritingSettings, SettingsWriteBytes + SettingsReadBytes);
             WriteEEPROM(newAddress, newUdpPort, newTcpPort);
             readInfo();
             break;
-        case CmdWrite:
+        case CmdWrite: {
+            qint64 total = 0;
+            for (const RbcpProcess *record : std::as_const(queue))
+                total += record->write ? record->data.size() : 0;
+            beginProgress(RbcpProgress::WritingRegisters, total);
             for (const RbcpProcess *record : std::as_const(queue)) {
                 if (!record->write)
                     continue;
+                // Writing the event enable mask is what sets the programs going again.
+                setProgressStep(record->address == EventEnableAddress ? RbcpProgress::Enabling
+                                                                      : RbcpProgress::WritingRegisters);
                 const uint length = uint(record->data.size());
                 if (length == 0 || Write(record->address, record->data.constData(), length) != length)
                     throw QStringLiteral("Write ERROR");
             }
             break;
+        }
         case CmdSetFlag: {
+            beginProgress(RbcpProgress::StoppingPrograms, 1);
             const char mask = 0;
             if (write(EventEnableAddress, &mask, 1) < 1)
                 throw QStringLiteral("Write ERROR");
@@ -155,10 +166,12 @@ void QUdpThread::run()
         succeeded = true;
     } catch (const QString &text) {
         errorText = text;
+        noteFailed();
         if (!abortFlag)
             emit errorReady(QPrivateSignal());
     } catch (ErrSts code) {
         strError(code);
+        noteFailed();
         if (!abortFlag)
             emit errorReady(QPrivateSignal());
     }

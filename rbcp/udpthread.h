@@ -44,6 +44,11 @@ public:
     static constexpr uint VersionAddress = 0x00000000;
     // Event enable mask of the VME master: 0 stops every program.
     static constexpr uint EventEnableAddress = 0x00000004;
+    // Bytes a settings read moves (settings block, live TCP port and close time-out, version),
+    // and the most a settings write moves before it reads them back (write protect off, flags
+    // read and perhaps written, address and TCP port, UDP port, write protect on).
+    static constexpr qint64 SettingsReadBytes = 20 + 2 + 2 + 4;
+    static constexpr qint64 SettingsWriteBytes = 1 + 2 + 6 + 2 + 1;
 
     // The parent (the General tab) gets error, setTcp and received in its displayError,
     // displayTcp and displayInfo slots, where it has them.

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Makes the README's pictures: the real window and the program editor, offscreen, against tarnix-sim.
 # scripts/screenshot.sh [interactive picture] [settings picture] [editor picture] [program tab picture]
+#                       [download picture] [rates picture]
+# The module answers RBCP 40 ms late, so that a download lasts long enough to be pictured; it
+# raises interrupt level 3 every second and level 5 every 400 ms.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -8,10 +11,12 @@ scripts/setup.sh
 scripts/build.sh "$ROOT/build"
 source scripts/simctl.sh
 trap stop_sim EXIT
-start_sim "$ROOT/build/sim/tarnix-sim" 0 0 --irq 3:5:1000 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
+start_sim "$ROOT/build/sim/tarnix-sim" 0 0 --irq 3:5:1000 --irq 5:9:400 --delay 40 || { echo "tarnix-sim failed to start: ${SIM_ERROR:-}" >&2; exit 1; }
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$ROOT/build/app/tarnix2-demo" --tcp-port "$SIM_TCP_PORT" --udp-port "$SIM_UDP_PORT" \
     --screenshot "${1:-docs/window.png}" --settings-screenshot "${2:-docs/settings.png}" \
     --editor-screenshot "${3:-docs/editor.png}" --programs-screenshot "${4:-docs/programs.png}" \
+    --download-screenshot "${5:-docs/download.png}" --rates-screenshot "${6:-docs/rates.png}" \
     >/dev/null 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
-echo "saved ${1:-docs/window.png}, ${2:-docs/settings.png}, ${3:-docs/editor.png} and ${4:-docs/programs.png}"
+echo "saved ${1:-docs/window.png}, ${2:-docs/settings.png}, ${3:-docs/editor.png}, ${4:-docs/programs.png}," \
+    "${5:-docs/download.png} and ${6:-docs/rates.png}"

@@ -106,6 +106,7 @@ private slots:
         row("address too big", "read 0x100000000", 0, 2, "", "bad address");
         row("item too big", "write 0 0x100 --data-mode D8", 0, 2, "", "is not a 8-bit item");
         row("bad count", "read 0 0", 0, 2, "", "bad count");
+        row("binary count", "read 0 0b11", 0, 2, "", "bad count");
         row("bad mode", "read 0 --data-mode D64", 0, 2, "", "bad value \"D64\" for --data-mode");
         row("bad access", "read 0 --access INTR", 0, 2, "", "bad value \"INTR\" for --access");
         row("unknown command", "frob", 0, 2, "", "unknown command");

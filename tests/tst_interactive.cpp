@@ -343,6 +343,7 @@ private slots:
         QTest::newRow("D8 length 256") << u"D8 0 256"_s << QString() << length.arg(255);
         QTest::newRow("D16 length 128") << u"D16 0 128"_s << QString() << length.arg(127);
         QTest::newRow("D32 length 0x40") << u"D32 0 0x40"_s << QString() << length.arg(63);
+        QTest::newRow("binary length") << u"D8 0 0b11"_s << QString() << length.arg(255);
         QTest::newRow("D16 length 4, six bytes") << u"D16 0 4"_s << u"11 22 33 44 55 66"_s << mismatch.arg(8).arg(3);
         QTest::newRow("D32 length 1, five bytes") << u"D32 0 1"_s << u"0102030405"_s << mismatch.arg(4).arg(1);
         QTest::newRow("D8 write without data") << u"D8 0 2"_s << u""_s << mismatch.arg(2).arg(0);

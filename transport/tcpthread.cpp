@@ -3,6 +3,7 @@
 #include "modeword.h"
 #include "reporttext.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
@@ -15,6 +16,8 @@ namespace {
 constexpr int ConnectTimeoutMs = 3000;
 constexpr int ConnectSliceMs = 20;
 constexpr int ReadWaitMs = 20;
+// How often the report counts reach the shared rates.
+constexpr int RatesMergeMs = 100;
 
 void connectToOwner(QObject *sender, const char *signal, QObject *owner, const char *slot)
 {
@@ -214,6 +217,7 @@ void QTcpThread::run()
     // The module may close right after its last reports: parse what it sent before the end.
     if (connectionLost && !userStop.loadAcquire())
         drainAfterRemoteClose();
+    publishRates(true);
 
     socket->close();
     delete socket;
@@ -270,7 +274,19 @@ bool QTcpThread::recv()
     if (!sendCmd())
         return false;
     rxBuffer.append(socket->read(readMax > 0 ? readMax : socket->bytesAvailable()));
-    return dumpLog();
+    const bool ok = dumpLog();
+    publishRates(false);
+    return ok;
+}
+
+void QTcpThread::publishRates(bool force)
+{
+    if (!rates)
+        return;
+    if (!force && sinceMerge.isValid() && sinceMerge.elapsed() < RatesMergeMs)
+        return;
+    sinceMerge.start();
+    rates->merge(tally, QDateTime::currentMSecsSinceEpoch());
 }
 
 void QTcpThread::drainAfterRemoteClose()
@@ -338,6 +354,8 @@ bool QTcpThread::dumpLog()
     QString *current = getBuffer();
     if (!current)
         return false;
+    if (rates)
+        tally.setTime(QDateTime::currentMSecsSinceEpoch());
 
     // A packet is taken only once it is delivered: whatever ends this pass (a stop, a broken
     // header, the module's close), the packets before that point reach the window once, and
@@ -353,6 +371,7 @@ bool QTcpThread::dumpLog()
         int dataSize = 0;
         const KelvoPacket::Frame frame = rxBuffer.peek(header, data, dataSize);
         if (frame == KelvoPacket::Frame::CrcError) {
+            tally.countCrcError();
             errorCode = 2;
             ok = false;
             break;
@@ -371,6 +390,7 @@ bool QTcpThread::dumpLog()
             emit relayResponse(header.id, header.mode);
             sleepThread(sleepMs);
         } else {
+            tally.count(header, data, dataSize);
             ReportText::appendReport(header, data, dataSize, *current);
             rxBuffer.take(dataSize);
             if (current->size() > logThreshold) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "packet.h"
+#include "reportrates.h"
 #include "tarnixcmd.h"
 
 #include <QAbstractSocket>
 #include <QAtomicInt>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -56,6 +58,10 @@ public:
     // One step of the header CRC-8: folds byte into the running value crc.
     static quint8 crcCal(quint8 crc, quint8 byte);
 
+    // Where the reports of this connection are counted (kept by the window across connections);
+    // set before start. Counts reach it a few times a second and when the connection ends.
+    void setRates(ReportRates *shared) { rates = shared; }
+
     QString errorString();
     bool isConnected() const { return connectedFlag.loadAcquire() != 0; }
     int queuedCount();
@@ -105,6 +111,8 @@ private:
     // Whether a wait for the window may go on: not while a stop is asked for (or, while
     // draining after a remote close, not once the window asked to stop).
     bool keepWaiting();
+    // Hands the tally to rates when its interval is over, or at once with force.
+    void publishRates(bool force);
 
     QObject *owner;
     QString host;
@@ -134,4 +142,8 @@ private:
     QAtomicInt poolLent[PoolSize];
     QMutex errorMutex;
     bool connectionLost = false;
+
+    ReportRates *rates = nullptr;
+    ReportTally tally;          // worker only
+    QElapsedTimer sinceMerge;   // worker only
 };

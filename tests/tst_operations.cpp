@@ -1,0 +1,220 @@
+// What the window shows of its long work, against the software module: the status bar's
+// progress and outcome of a settings read and of downloads (good, lost replies, a bus error half
+// way); the Rates tab's counts of the reports the module sent, across connections, and their rates.
+#include "cmdargs.h"
+#include "generalform.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "namedchild.h"
+#include "operationstatus.h"
+#include "reportrates.h"
+#include "tarnixsim.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+class TestOperations : public QObject
+{
+    Q_OBJECT
+    TarnixSimThread simThread;
+    TarnixSim *sim() { return simThread.sim(); }
+
+    static QStringList texts(const QSignalSpy &spy)
+    {
+        QStringList out;
+        for (const QList<QVariant> &args : spy)
+            out << args.at(0).toString();
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        SimConfig c;
+        c.tcpPort = c.udpPort = 0;
+        QVERIFY(simThread.startSim(c));
+    }
+
+    // The settings read reports its bytes; then a download of the empty table (1 + 20 + 1024 +
+    // 64 + 1 bytes) reports every step as its requests are answered, retries included, and ends
+    // done at 100 %, or failed where it stopped: the fifth block of the vector table and image
+    // write (at 0x600, after 1 + 20 + 4 x 128 bytes) with the bar there. The connection's
+    // message on the left stays.
+    void downloadProgress_data()
+    {
+        QTest::addColumn<double>("drop");
+        QTest::addColumn<bool>("busError");
+        QTest::newRow("good") << 0.0 << false;
+        QTest::newRow("lost replies") << 0.3 << false;
+        QTest::newRow("bus error half way") << 0.0 << true;
+    }
+    void downloadProgress()
+    {
+        QFETCH(double, drop);
+        QFETCH(bool, busError);
+        sim()->setFaults(SimFaults());
+        Args a({"tarnix2-utility"});
+        MainWindow w(a.argc(), a.argv.data());
+        auto *general = child<GeneralForm>(w, "tab_4");
+        auto *status = w.findChild<OperationStatus *>();
+        auto *bar = child<QProgressBar>(w, "operationProgress");
+        QVERIFY(status);
+        child<QLineEdit>(*general, "address")->setText(QStringLiteral("127.0.0.1"));
+        child<QLineEdit>(*general, "udp")->setText(QString::number(sim()->udpPort()));
+        general->setRbcpTiming(1, 5);
+        w.statusBar()->showMessage(QStringLiteral("connected"));
+        QSignalSpy shown(status, &OperationStatus::changed);
+        child<QPushButton>(*general, "read")->click();
+        QVERIFY(QTest::qWaitFor([&] { return !status->isRunning(); }, 10000));
+        QVERIFY2(status->text().startsWith(QStringLiteral("Settings read done: 28 bytes in ")), qPrintable(status->text()));
+        QVERIFY(texts(shown).contains(QStringLiteral("Settings read: Reading settings")));
+
+        SimFaults faults;
+        faults.rbcpDropFraction = drop;
+        if (busError)
+            faults.rbcpBusErrors = {SimRange{0x600, 0x600}};
+        sim()->setFaults(faults);
+        shown.clear();
+        ModalAnswerer box(QMessageBox::Ok, 20000);
+        child<QPushButton>(w, "download")->click();
+        QVERIFY(status->isRunning());
+        QVERIFY(QTest::qWaitFor([&] { return !status->isRunning(); }, 20000));
+        const QStringList seen = texts(shown);
+        QCOMPARE(seen.first(), QStringLiteral("Download..."));
+        QVERIFY(seen.contains(QStringLiteral("Download: Stopping programs")));
+        QVERIFY(seen.contains(QStringLiteral("Download: Writing registers: 533 of 1110 bytes")));
+        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("connected"));
+        if (drop > 0)
+            QVERIFY2(seen.filter(QStringLiteral(", no answer, attempt 2 of 6")).size() > 0, qPrintable(seen.join(u'\n')));
+        if (busError) {
+            QVERIFY(box.wait(5000));
+            QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
+            QVERIFY2(status->text().startsWith(QStringLiteral(
+                         "Download failed: Writing registers at 0x00000600 after 533 of 1110 bytes (")),
+                     qPrintable(status->text()));
+            QVERIFY(!seen.contains(QStringLiteral("Download: Enabling")));
+            QCOMPARE(bar->value(), 533 * 1000 / 1110);
+        } else {
+            QVERIFY(seen.contains(QStringLiteral("Download: Enabling")));
+            QVERIFY2(status->text().startsWith(QStringLiteral("Download done: 1110 bytes in ")), qPrintable(status->text()));
+            QCOMPARE(bar->value(), bar->maximum());
+        }
+        QCOMPARE(box.seen(), busError);
+    }
+
+    // Reports of two sources, sent in exact numbers over two connections, are counted per source
+    // (report k carries k in its data) and in all; Reset clears the counts and leaves the log; a
+    // broken header counts as a CRC error, and every report before it is counted, also those of
+    // the connection's last moments.
+    void ratesCountReports()
+    {
+        sim()->setFaults(SimFaults());
+        Args a({"tarnix2-utility", "-a", "127.0.0.1", "-s", "0"});
+        MainWindow w(a.argc(), a.argv.data());
+        auto *general = child<GeneralForm>(w, "tab_4");
+        child<QLineEdit>(*general, "tcp")->setText(QString::number(sim()->tcpPort()));
+        w.show();
+        child<QTabWidget>(w, "tabWidget")->setCurrentIndex(4);
+        auto *table = child<QTableWidget>(w, "sources");
+        const auto label = [&](const char *name) { return child<QLabel>(w, name)->text(); };
+        const auto rows = [&] {
+            QStringList out;
+            for (int r = 0; r < table->rowCount(); ++r)
+                for (int c : {0, 1, 4})
+                    out << table->item(r, c)->text();
+            return out;
+        };
+        const auto connectAndSend = [&](const SimReportBurst &burst) {
+            child<QPushButton>(*general, "connect")->click();
+            return QTest::qWaitFor([&] { return sim()->connectionCount() == 1; }, 5000) &&
+                   sim()->startReports(burst) == 1;
+        };
+        const auto disconnect = [&] {
+            child<QPushButton>(*general, "connect")->click();
+            return QTest::qWaitFor([&] {
+                return sim()->connectionCount() == 0 && w.statusBar()->currentMessage() == QLatin1String("disconnected");
+            }, 5000);
+        };
+
+        SimReportBurst polling;
+        polling.id = 5;
+        polling.level = 2;
+        polling.count = 300;
+        QVERIFY(connectAndSend(polling));
+        QTRY_COMPARE_WITH_TIMEOUT(label("totalReports"), QStringLiteral("Reports: 300"), 10000);
+        QVERIFY(disconnect());
+
+        SimReportBurst interrupt;
+        interrupt.id = 0x21;
+        interrupt.level = 3;
+        interrupt.polling = false;
+        interrupt.count = 200;
+        QVERIFY(connectAndSend(interrupt));
+        QTRY_COMPARE_WITH_TIMEOUT(label("totalReports"), QStringLiteral("Reports: 500"), 10000);
+        QCOMPARE(rows(), (QStringList{"ID 0x05, level 2, polling", "300", "0x0000012b",
+                                      "ID 0x21, level 3, interrupt", "200", "0x000000c7"}));
+        QCOMPARE(label("crcErrors"), QStringLiteral("CRC errors: 0"));
+
+        const QString log = child<QPlainTextEdit>(w, "log")->toPlainText();
+        QCOMPARE(log.count(QStringLiteral("ID : 0x05\n")), 300);
+        child<QPushButton>(w, "resetRates")->click();
+        QCOMPARE(label("totalReports"), QStringLiteral("Reports: 0"));
+        QCOMPARE(table->rowCount(), 0);
+        QCOMPARE(child<QPlainTextEdit>(w, "log")->toPlainText(), log);
+
+        QVERIFY(disconnect());
+        SimFaults broken;
+        broken.tcpCorruptCrcPacket = 300; // the reports before it come in many reads
+        sim()->setFaults(broken);
+        ModalAnswerer box(QMessageBox::Ok, 10000);
+        QVERIFY(connectAndSend(polling));
+        QVERIFY(box.wait(10000));
+        QCOMPARE(box.text(), QStringLiteral("CRC error"));
+        // The thread merges its last counts before it reports the connection closed.
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusBar()->currentMessage(), QStringLiteral("disconnected"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(label("crcErrors"), QStringLiteral("CRC errors: 1"), 5000);
+        QCOMPARE(label("totalReports"), QStringLiteral("Reports: 299"));
+    }
+
+    // The rates go by the time of the counts: over the last second per source and in all, and
+    // the minute keeps one point per sample.
+    void ratesOverTheLastSecond()
+    {
+        ReportRates rates;
+        ReportTally tally;
+        kelvo_vme_master_header a, b;
+        a.id = 7;
+        a.length = 0x30000000; // level 1, polling
+        b.id = 7;              // level 0, interrupt: another source
+        for (int i = 0; i < 10; ++i)
+            tally.count(a, nullptr, 0);
+        rates.merge(tally, 1000);
+        QCOMPARE(rates.sample(1100).perSecond, 0.0);
+        for (int i = 0; i < 30; ++i)
+            tally.count(i % 3 ? a : b, nullptr, 0);
+        rates.merge(tally, 1500);
+        const ReportRates::Snapshot s = rates.sample(1700); // the counts are those of 1500
+        QCOMPARE(s.total, quint64(40));
+        QCOMPARE(s.perSecond, 60.0);
+        QCOMPARE(s.sources.size(), 2);
+        QCOMPARE(ReportRates::sourceText(s.sources[0]), QStringLiteral("ID 0x07, level 0, interrupt"));
+        QCOMPARE((QList<quint64>{s.sources[0].count, s.sources[1].count}), (QList<quint64>{10, 30}));
+        QCOMPARE((QList<double>{s.sources[0].perSecond, s.sources[1].perSecond}), (QList<double>{20, 40}));
+        // Nothing merged for a while: no thread counts, and the rates fall as time goes on.
+        QCOMPARE(rates.sample(3600).perSecond, 0.0);
+        QCOMPARE(rates.sample(3700).minute.size(), 3);
+    }
+};
+
+QTEST_MAIN(TestOperations)
+#include "tst_operations.moc"
