@@ -8,7 +8,6 @@
 #include "programfile.h"
 #include "vmeprogram.h"
 
-#include <QBuffer>
 
 #include <cstdio>
 
@@ -46,21 +45,13 @@ int downloadCommand(const Options &o)
     QString failure;
     if (!readProgramFile(name, bytes, failure))
         return fail(BadUsage, failure);
-    QBuffer file(&bytes);
-    file.open(QIODevice::ReadOnly);
+    // The same checks as opening the file in the window: every program must read back.
     ModuleMemory memory;
     QList<QByteArray> defaults;
-    try {
-        ProgramFile::readRecords(file, memory, defaults, [&](QByteArray &bytes, int n) {
-            ProgramFile::dataRead(file, bytes, n, name);
-        });
-    } catch (const QString &text) {
-        return fail(BadUsage, text);
-    }
-    // The same checks as opening the file in the window: every program must read back.
-    const ProgramFile::Table table = ProgramFile::rebuild(memory, nullptr);
-    if (!table.ok())
-        return fail(BadUsage, ProgramFile::unreadableText(name, table.refused));
+    ProgramFile::Table table;
+    failure = ProgramFile::readWhole(bytes, name, memory, defaults, table);
+    if (!failure.isEmpty())
+        return fail(BadUsage, failure);
     if (memory.image.size() > ModuleMemory::ImageLimit)
         return fail(BadUsage, QStringLiteral("\"%1\": the program image holds %2 bytes, more than %3")
                                   .arg(name).arg(memory.image.size()).arg(ModuleMemory::ImageLimit));

@@ -198,14 +198,7 @@ void EditDialog::setRow(int row, VmeInstruction *ins)
     };
     put(AddressColumn, QStringLiteral("0x%1").arg(ins->address, 8, 16, QLatin1Char('0')));
     put(LengthColumn, QString::number(ins->length));
-    QString rw;
-    if (ins->read)
-        rw = ins->noEcho ? QStringLiteral("Read(No Echo)") : QStringLiteral("Read");
-    else
-        rw = ins->echo     ? QStringLiteral("Write(Echo)")
-             : ins->noEcho ? QStringLiteral("Write(No Echo)")
-                           : QStringLiteral("Write(No Data Echo)");
-    put(ReadWriteColumn, rw);
+    put(ReadWriteColumn, ins->readWriteText());
     // An index without a text (read back from bytes) leaves the cell empty: OK refuses it.
     put(DataModeColumn, delegate->dataList.value(ins->dataMode));
     put(AccessModeColumn, delegate->accessList.value(ins->accessMode));

@@ -4,6 +4,7 @@
 #include "programhost.h"
 #include "vmeprogram.h"
 
+#include <QBuffer>
 #include <QFileDevice>
 #include <QIODevice>
 
@@ -216,6 +217,21 @@ QByteArray keepValidDefaults(QByteArray defaults, const std::array<int, 4> &curr
             defaults[i] = char(current[size_t(i)]);
     }
     return defaults;
+}
+
+QString readWhole(const QByteArray &bytes, const QString &fileName, ModuleMemory &memory,
+                  QList<QByteArray> &defaults, Table &table)
+{
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    try {
+        readRecords(buffer, memory, defaults, [&](QByteArray &out, int n) { dataRead(buffer, out, n, fileName); });
+    } catch (const QString &failure) {
+        return failure;
+    }
+    table = rebuild(memory, nullptr);
+    return table.ok() ? QString() : unreadableText(fileName, table.refused);
 }
 
 QString programName(const VmeProgram &program)

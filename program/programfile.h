@@ -94,6 +94,12 @@ struct Table
 // host (may be null); otherwise the table is empty and the host untouched.
 Table rebuild(const ModuleMemory &memory, ProgramHost *host);
 
+// A whole file held in bytes, read as the window opens one: its records into memory (which
+// starts empty), then the table rebuilt from them without marking IDs. Empty when all was
+// read, else the message naming fileName.
+QString readWhole(const QByteArray &bytes, const QString &fileName, ModuleMemory &memory,
+                  QList<QByteArray> &defaults, Table &table);
+
 // Row name of a program ("Polling", "Vector5", "Vector(default)", "Interrupt3").
 QString programName(const VmeProgram &program);
 

@@ -9,7 +9,6 @@
 #include "programlayout.h"
 #include "vmeprogram.h"
 
-#include <QBuffer>
 #include <QHash>
 #include <QRegularExpression>
 
@@ -347,13 +346,6 @@ void readProgram(const YAML::Node &node, TextHost &host)
 
 QString instructionLine(const VmeInstruction &ins)
 {
-    QString rw;
-    if (ins.read)
-        rw = ins.noEcho ? QStringLiteral("Read(No Echo)") : QStringLiteral("Read");
-    else
-        rw = ins.echo     ? QStringLiteral("Write(Echo)")
-             : ins.noEcho ? QStringLiteral("Write(No Echo)")
-                          : QStringLiteral("Write(No Data Echo)");
     QString data;
     if (!ins.read) {
         DataText::strData(ins.dataMode, ins.data, data);
@@ -362,7 +354,7 @@ QString instructionLine(const VmeInstruction &ins)
     const QString values[] = {
         QString::number(ins.id),
         QStringLiteral("0x%1").arg(ins.address, 8, 16, QLatin1Char('0')),
-        rw,
+        ins.readWriteText(),
         VmeModeWord::dataModeLabels().value(ins.dataMode),
         QString::number(ins.length),
         data,
@@ -467,24 +459,12 @@ std::optional<Fault> build(const QByteArray &text, QByteArray &file)
 
 bool print(const QByteArray &file, const QString &fileName, QString &text, QString &error)
 {
-    QByteArray bytes = file;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
     ModuleMemory memory;
     QList<QByteArray> handed;
-    try {
-        ProgramFile::readRecords(buffer, memory, handed, [&](QByteArray &out, int n) {
-            ProgramFile::dataRead(buffer, out, n, fileName);
-        });
-    } catch (const QString &failure) {
-        error = failure;
+    ProgramFile::Table table;
+    error = ProgramFile::readWhole(file, fileName, memory, handed, table);
+    if (!error.isEmpty())
         return false;
-    }
-    const ProgramFile::Table table = ProgramFile::rebuild(memory, nullptr);
-    if (!table.ok()) {
-        error = ProgramFile::unreadableText(fileName, table.refused);
-        return false;
-    }
 
     // The General tab takes the last settings the file hands it; without any it keeps its own.
     const QByteArray settings = handed.isEmpty() ? QByteArray() : handed.last();

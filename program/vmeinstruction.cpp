@@ -7,6 +7,15 @@ quint8 VmeInstruction::byteLength() const
     return quint8(quint32(length) * quint32(itemSize(dataMode)));
 }
 
+QString VmeInstruction::readWriteText() const
+{
+    if (read)
+        return noEcho ? QStringLiteral("Read(No Echo)") : QStringLiteral("Read");
+    return echo     ? QStringLiteral("Write(Echo)")
+           : noEcho ? QStringLiteral("Write(No Echo)")
+                    : QStringLiteral("Write(No Data Echo)");
+}
+
 void VmeInstruction::setRecord(QByteArray &out) const
 {
     const quint16 word = mode();

@@ -28,6 +28,9 @@ public:
     // The length byte of the record: length items of the data width, kept to 8 bits.
     quint8 byteLength() const;
 
+    // The editor's Read/Write text of the instruction ("Read", "Write(No Data Echo)", ...).
+    QString readWriteText() const;
+
     // Appends the 8-byte record and, for a write, exactly byteLength() data bytes
     // (data cut or zero-filled to that size), so that the next record starts where the
     // length byte says.
