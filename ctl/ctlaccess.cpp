@@ -10,6 +10,11 @@
 
 namespace Ctl {
 
+quint64 addressSpaceTop(int addressMode)
+{
+    return addressMode == 0 ? 0xFFFFu : addressMode == 1 ? 0xFFFFFFu : 0xFFFFFFFFu;
+}
+
 namespace {
 
 int itemLimit(int dataMode) { return 255 / VmeModeWord::itemSize(dataMode); }
@@ -29,16 +34,16 @@ QString alignmentError(quint32 address, int dataMode)
 // transfer touches only its first item.
 QString rangeError(const Options &o, quint64 address, quint64 items)
 {
-    static const quint64 top[] = {0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
+    const quint64 top = addressSpaceTop(o.addressMode);
     const quint64 size = quint64(VmeModeWord::itemSize(o.dataMode));
     const quint64 last = address + (fixedAddress(o.accessMode) ? size : items * size) - 1;
-    if (last <= top[o.addressMode])
+    if (last <= top)
         return QString();
     return QStringLiteral("%1: the transfer ends at 0x%2, beyond %3 (0x%4)")
         .arg(o.command)
         .arg(last, 0, 16)
         .arg(VmeModeWord::addressModeLabels().at(o.addressMode))
-        .arg(top[o.addressMode], 0, 16);
+        .arg(top, 0, 16);
 }
 
 QString statusText(quint16 mode)

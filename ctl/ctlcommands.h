@@ -63,4 +63,7 @@ int decodeCommand(const Options &o);
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);
 
+// The last address of an address mode's space (index of the A16, A24, A32 labels).
+quint64 addressSpaceTop(int addressMode);
+
 } // namespace Ctl

@@ -23,11 +23,6 @@ namespace Ctl {
 
 namespace {
 
-quint64 lastAddress(int addressMode)
-{
-    return addressMode == 0 ? 0xFFFFu : addressMode == 1 ? 0xFFFFFFu : 0xFFFFFFFFu;
-}
-
 QString hex(quint64 value, int digits)
 {
     return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
@@ -322,7 +317,7 @@ bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
     ScanOptions &s = o.scan;
     s.addressMode = isSet("address-mode") ? o.addressMode : 1;
     s.dataMode = isSet("data-mode") ? o.dataMode : 1;
-    const quint64 last = lastAddress(s.addressMode);
+    const quint64 last = addressSpaceTop(s.addressMode);
     const QString space = VmeModeWord::addressModeLabels().at(s.addressMode);
     s.from = 0;
     s.to = last;
