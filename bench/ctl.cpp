@@ -5,7 +5,7 @@
 //    raw and as text into /dev/null, beside the in-memory framing + text rate of the same reports
 //    on this machine (what bench_framing measures), as a ratio.
 //  bench_ctl [reads] [reports]
-#include "ctlclient.h"
+#include "commandclient.h"
 #include "modeword.h"
 #include "packet.h"
 #include "reporttext.h"
@@ -86,7 +86,7 @@ int main(int argc, char **argv)
     if (!module.startSim(config))
         return 1;
 
-    CtlTcpClient client(3000);
+    CommandClient client(3000);
     if (!client.connectTo(QStringLiteral("127.0.0.1"), module.sim()->tcpPort()))
         return 1;
     VmeModeWord word;
@@ -99,10 +99,10 @@ int main(int argc, char **argv)
         cmd.length = 4;
         cmd.mode = word.mode();
         cmd.id = quint8(128 + i % 128);
-        CtlTcpClient::Packet answer;
+        CommandClient::Packet answer;
         QElapsedTimer t;
         t.start();
-        if (client.exchange(cmd, answer) != CtlTcpClient::Result::Ok || answer.data.size() != 4)
+        if (client.exchange(cmd, answer) != CommandClient::Result::Ok || answer.data.size() != 4)
             return 1;
         us.push_back(t.nsecsElapsed() / 1000.0);
     }
@@ -111,7 +111,7 @@ int main(int argc, char **argv)
                 reads, us[us.size() / 2], us[us.size() * 95 / 100]);
 
     // The same reads with up to 64 in flight: sent in a batch, then their answers collected.
-    CtlIdRange ids;
+    CommandIdRange ids;
     QElapsedTimer batch;
     batch.start();
     for (int done = 0; done < reads;) {
@@ -123,11 +123,11 @@ int main(int argc, char **argv)
             cmd.length = 4;
             cmd.mode = word.mode();
             cmd.id = ids.next();
-            if (client.send(cmd, deadline) != CtlTcpClient::Result::Ok)
+            if (client.send(cmd, deadline) != CommandClient::Result::Ok)
                 return 1;
         }
-        for (CtlTcpClient::Packet answer; client.outstanding() > 0;) {
-            if (client.answer(answer, deadline) != CtlTcpClient::Result::Ok || answer.data.size() != 4)
+        for (CommandClient::Packet answer; client.outstanding() > 0;) {
+            if (client.answer(answer, deadline) != CommandClient::Result::Ok || answer.data.size() != 4)
                 return 1;
         }
         done += n;

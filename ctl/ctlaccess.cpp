@@ -1,7 +1,7 @@
 // read and write: single VME accesses over the TCP command channel.
 #include "ctlcommands.h"
 
-#include "ctlclient.h"
+#include "commandclient.h"
 #include "hexlayout.h"
 #include "modeword.h"
 #include "tarnixcmd.h"
@@ -57,13 +57,13 @@ QString statusText(quint16 mode)
            QStringLiteral(" (MODE:0x%1)").arg(mode, 4, 16, QLatin1Char('0'));
 }
 
-QString clientFailure(CtlTcpClient::Result r, const CtlTcpClient &client)
+QString clientFailure(CommandClient::Result r, const CommandClient &client)
 {
     switch (r) {
-    case CtlTcpClient::Result::TimedOut: return QStringLiteral("no answer from the module");
-    case CtlTcpClient::Result::Closed: return QStringLiteral("the module closed the connection: ") + client.errorString();
-    case CtlTcpClient::Result::CrcError: return QStringLiteral("CRC error in a header from the module");
-    case CtlTcpClient::Result::Ok: break;
+    case CommandClient::Result::TimedOut: return QStringLiteral("no answer from the module");
+    case CommandClient::Result::Closed: return QStringLiteral("the module closed the connection: ") + client.errorString();
+    case CommandClient::Result::CrcError: return QStringLiteral("CRC error in a header from the module");
+    case CommandClient::Result::Ok: break;
     }
     return QString();
 }
@@ -114,7 +114,7 @@ int vmeAccess(const Options &o, quint32 address, bool read, const QByteArray &wr
               quint64 items)
 {
     const int size = VmeModeWord::itemSize(o.dataMode);
-    CtlTcpClient client(o.timeoutMs);
+    CommandClient client(o.timeoutMs);
     if (!client.connectTo(o.target, o.tcpPort))
         return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
                                   .arg(o.target).arg(o.tcpPort).arg(client.errorString()));
@@ -128,7 +128,7 @@ int vmeAccess(const Options &o, quint32 address, bool read, const QByteArray &wr
     // A write's echo is shown only when asked for; the data up to a failure is shown before it.
     DumpWriter dump(o.dataMode, address);
     const bool show = read || o.echo;
-    CtlIdRange ids(o.idFirst, o.idLast);
+    CommandIdRange ids(o.idFirst, o.idLast);
     quint64 done = 0;
     do {
         const quint64 n = qMin<quint64>(items - done, quint64(itemLimit(o.dataMode)));
@@ -139,9 +139,9 @@ int vmeAccess(const Options &o, quint32 address, bool read, const QByteArray &wr
         cmd.id = ids.next();
         if (!read)
             cmd.data = writeData.mid(qsizetype(done * size), qsizetype(n * size));
-        CtlTcpClient::Packet answer;
-        const CtlTcpClient::Result r = client.exchange(cmd, answer);
-        if (r != CtlTcpClient::Result::Ok) {
+        CommandClient::Packet answer;
+        const CommandClient::Result r = client.exchange(cmd, answer);
+        if (r != CommandClient::Result::Ok) {
             if (show)
                 dump.finish();
             return fail(NoAnswer, clientFailure(r, client));

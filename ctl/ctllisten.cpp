@@ -1,7 +1,7 @@
 // listen and decode: the reports of the module's programs, live or from a raw capture.
 #include "ctlcommands.h"
 
-#include "ctlclient.h"
+#include "commandclient.h"
 #include "packet.h"
 #include "reporttext.h"
 
@@ -116,7 +116,7 @@ int listenCommand(const Options &o)
     const QFileInfo earlier(o.raw);
     if (!o.raw.isEmpty() && !o.force && earlier.isFile() && earlier.size() > 0)
         return fail(BadUsage, QStringLiteral("\"%1\" exists: give --force to replace it").arg(o.raw));
-    CtlTcpClient client(o.timeoutMs);
+    CommandClient client(o.timeoutMs);
     if (!client.connectTo(o.target, o.tcpPort))
         return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
                                   .arg(o.target).arg(o.tcpPort).arg(client.errorString()));

@@ -3,7 +3,7 @@
 // long scan is bounded by the module rather than by round trips.
 #include "ctlscan.h"
 
-#include "ctlclient.h"
+#include "commandclient.h"
 #include "ctlcommands.h"
 #include "modeword.h"
 #include "tarnixcmd.h"
@@ -118,7 +118,7 @@ public:
         for (;;) {
             retire();
             // After a failed send the answers already on their way are still taken.
-            if (!sendFailed && sendMore() != CtlTcpClient::Result::Ok)
+            if (!sendFailed && sendMore() != CommandClient::Result::Ok)
                 sendFailed = true;
             if (reads.empty() && sendFailed)
                 return stop(NoAnswer, QStringLiteral("sending to the module failed: ") + client.errorString());
@@ -127,28 +127,28 @@ public:
             showProgress();
             // On a terminal the wait is cut every 200 ms to redraw the progress line.
             const QDeadlineTimer due = reads.front().deadline;
-            CtlTcpClient::Packet answer;
-            CtlTcpClient::Result r = client.answer(answer, progress ? qMin(due, QDeadlineTimer(200)) : due);
+            CommandClient::Packet answer;
+            CommandClient::Result r = client.answer(answer, progress ? qMin(due, QDeadlineTimer(200)) : due);
             bool took = false;
             // With the first answer, every other one already received, so the window refills in one write.
-            for (; r == CtlTcpClient::Result::Ok; r = client.answer(answer, QDeadlineTimer(0))) {
+            for (; r == CommandClient::Result::Ok; r = client.answer(answer, QDeadlineTimer(0))) {
                 took = true;
                 if (!take(answer))
                     return stop(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
                                              .arg(hex(answer.header.mode, 4), hex(refusedAt + s.offset, 8)));
             }
-            if (took && r != CtlTcpClient::Result::CrcError)
+            if (took && r != CommandClient::Result::CrcError)
                 continue;
             switch (r) {
-            case CtlTcpClient::Result::Ok:
-            case CtlTcpClient::Result::TimedOut:
+            case CommandClient::Result::Ok:
+            case CommandClient::Result::TimedOut:
                 if (!due.hasExpired())
                     continue;
                 return stop(NoAnswer, QStringLiteral("no answer from the module for the read at %1")
                                           .arg(hex(reads.front().base + s.offset, 8)));
-            case CtlTcpClient::Result::Closed:
+            case CommandClient::Result::Closed:
                 return stop(NoAnswer, QStringLiteral("the module closed the connection: ") + client.errorString());
-            case CtlTcpClient::Result::CrcError:
+            case CommandClient::Result::CrcError:
                 return stop(NoAnswer, QStringLiteral("CRC error in a header from the module"));
             }
         }
@@ -157,7 +157,7 @@ public:
 
 private:
     // Fills the window with new reads, all in one write.
-    CtlTcpClient::Result sendMore()
+    CommandClient::Result sendMore()
     {
         QList<TarnixCmd> batch;
         const QDeadlineTimer deadline(o.timeoutMs);
@@ -170,20 +170,20 @@ private:
             batch.append(cmd);
         }
         if (batch.isEmpty())
-            return CtlTcpClient::Result::Ok;
-        const CtlTcpClient::Result sent = client.send(batch, deadline);
-        if (sent != CtlTcpClient::Result::Ok)
+            return CommandClient::Result::Ok;
+        const CommandClient::Result sent = client.send(batch, deadline);
+        if (sent != CommandClient::Result::Ok)
             return sent;
         for (const TarnixCmd &cmd : batch) {
             stepOfId[cmd.id] = qint64(next);
             reads.push_back({s.from + next * s.step, deadline});
             ++next;
         }
-        return CtlTcpClient::Result::Ok;
+        return CommandClient::Result::Ok;
     }
 
     // Notes the outcome of the read an answer belongs to; false on a parameter error.
-    bool take(const CtlTcpClient::Packet &answer)
+    bool take(const CommandClient::Packet &answer)
     {
         const quint16 status = answer.header.mode;
         Read &r = reads[size_t(quint64(stepOfId[answer.header.id]) - retired)];
@@ -276,8 +276,8 @@ private:
     bool refusal = false;         // a read came back with a parameter error
     bool sendFailed = false;
     quint64 refusedAt = 0;
-    CtlIdRange ids;
-    CtlTcpClient client;
+    CommandIdRange ids;
+    CommandClient client;
     Lines lines;
     QElapsedTimer clock;
     QElapsedTimer shown;

@@ -1,5 +1,5 @@
 // tarnixctl: the module from a shell. Every argument is checked before anything is sent.
-#include "ctlclient.h"
+#include "commandclient.h"
 #include "ctlcommands.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "ctlclient.h"
+#include "commandclient.h"
 
 #include "tarnixcmd.h"
 
-bool CtlTcpClient::connectTo(const QString &host, quint16 port)
+bool CommandClient::connectTo(const QString &host, quint16 port)
 {
     socket.connectToHost(host, port);
     if (!socket.waitForConnected(timeoutMs))
@@ -11,7 +11,7 @@ bool CtlTcpClient::connectTo(const QString &host, quint16 port)
     return true;
 }
 
-bool CtlTcpClient::fill(QDeadlineTimer deadline)
+bool CommandClient::fill(QDeadlineTimer deadline)
 {
     if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(deadline.remainingTime()))) {
         // Bytes may still sit in the socket's buffer after the peer closed.
@@ -22,7 +22,7 @@ bool CtlTcpClient::fill(QDeadlineTimer deadline)
     return true;
 }
 
-CtlTcpClient::Result CtlTcpClient::next(Packet &packet, QDeadlineTimer deadline)
+CommandClient::Result CommandClient::next(Packet &packet, QDeadlineTimer deadline)
 {
     for (;;) {
         int dataSize = 0;
@@ -44,17 +44,17 @@ CtlTcpClient::Result CtlTcpClient::next(Packet &packet, QDeadlineTimer deadline)
     }
 }
 
-bool CtlTcpClient::answers(const kelvo_vme_master_header &header, quint8 id, quint16 mode)
+bool CommandClient::answers(const kelvo_vme_master_header &header, quint8 id, quint16 mode)
 {
     return header.id == id && (header.mode & ~StatusBits) == (mode & ~StatusBits);
 }
 
-CtlTcpClient::Result CtlTcpClient::send(const TarnixCmd &cmd, QDeadlineTimer deadline)
+CommandClient::Result CommandClient::send(const TarnixCmd &cmd, QDeadlineTimer deadline)
 {
     return send(QList<TarnixCmd>{cmd}, deadline);
 }
 
-CtlTcpClient::Result CtlTcpClient::send(const QList<TarnixCmd> &cmds, QDeadlineTimer deadline)
+CommandClient::Result CommandClient::send(const QList<TarnixCmd> &cmds, QDeadlineTimer deadline)
 {
     QByteArray packets;
     for (TarnixCmd copy : cmds)
@@ -72,7 +72,7 @@ CtlTcpClient::Result CtlTcpClient::send(const QList<TarnixCmd> &cmds, QDeadlineT
     return Result::Ok;
 }
 
-CtlTcpClient::Result CtlTcpClient::answer(Packet &packet, QDeadlineTimer deadline)
+CommandClient::Result CommandClient::answer(Packet &packet, QDeadlineTimer deadline)
 {
     for (;;) {
         const Result r = next(packet, deadline);
@@ -87,7 +87,7 @@ CtlTcpClient::Result CtlTcpClient::answer(Packet &packet, QDeadlineTimer deadlin
     }
 }
 
-CtlTcpClient::Result CtlTcpClient::exchange(const TarnixCmd &cmd, Packet &packet)
+CommandClient::Result CommandClient::exchange(const TarnixCmd &cmd, Packet &packet)
 {
     const QDeadlineTimer deadline(timeoutMs);
     const Result r = send(cmd, deadline);

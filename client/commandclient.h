@@ -13,10 +13,10 @@ struct TarnixCmd;
 
 // The command IDs of one run, taken in turn from an inclusive range and wrapping inside it. The
 // range must hold no ID that the module's programs use, or their reports could pass for answers.
-class CtlIdRange
+class CommandIdRange
 {
 public:
-    CtlIdRange(quint8 first = 128, quint8 last = 255) : first(first), last(last), id(first) {}
+    CommandIdRange(quint8 first = 128, quint8 last = 255) : first(first), last(last), id(first) {}
 
     quint8 next()
     {
@@ -39,9 +39,9 @@ private:
 // it runs. send() writes a command and notes it as outstanding; answer() takes the next packet
 // that answers an outstanding command and skips the reports. A caller may send several commands
 // before it collects their answers, as long as no two outstanding commands share an ID (a
-// CtlIdRange gives size() different IDs in turn, so at most that many may be in flight).
+// CommandIdRange gives size() different IDs in turn, so at most that many may be in flight).
 // Every wait ends at its deadline however much other traffic arrives.
-class CtlTcpClient
+class CommandClient
 {
 public:
     enum class Result { Ok, TimedOut, Closed, CrcError };
@@ -52,7 +52,7 @@ public:
         QByteArray data;
     };
 
-    explicit CtlTcpClient(int timeoutMs) : timeoutMs(timeoutMs) {}
+    explicit CommandClient(int timeoutMs) : timeoutMs(timeoutMs) {}
 
     bool connectTo(const QString &host, quint16 port);
 
