@@ -1,5 +1,6 @@
 #include "simstate.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -323,6 +324,7 @@ void SimState::recordRbcpRequest(const SimRbcpRequest &request)
     if (m_requests.size() >= MaxLoggedRequests)
         m_requests.remove(0, MaxLoggedRequests / 2);
     m_requests.append(request);
+    m_requests.last().arrivedNs = QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
 }
 
 QVector<SimRbcpRequest> SimState::rbcpRequests() const
