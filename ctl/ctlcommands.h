@@ -34,6 +34,7 @@ struct Options
     QString raw;         // listen: file for the raw packets
     bool force = false;  // listen: --raw may replace an existing file
     QString output;      // program build: the binary file to write
+    bool dryRun = false; // run: check the file and print its accesses, send nothing
     ScanOptions scan;
     QString command;
     QStringList args;
@@ -59,6 +60,9 @@ int stopCommand(const Options &o);
 int downloadCommand(const Options &o);
 int listenCommand(const Options &o);
 int decodeCommand(const Options &o);
+int runCommand(const Options &o);
+// The help's part on sequences, for --help and the man page.
+QString sequenceHelp();
 
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);

@@ -46,6 +46,9 @@ const char Description[] =
     "                         write the binary program file of a text, as the window\n"
     "                         saves it\n"
     "  stop                   stop every program (event enable mask 0)\n"
+    "  run FILE               run a set-up sequence (see below) on one connection,\n"
+    "                         printing each step as it is done; --dry-run checks\n"
+    "                         the whole file and prints its accesses, sending nothing\n"
     "  listen                 print every report in the log's text, or save them raw\n"
     "  decode FILE            turn a raw capture into the log's text\n"
     "  scan                   read one item at every step of an address range and\n"
@@ -62,10 +65,14 @@ const char Description[] =
     "\n"
     "Each option belongs to the commands its help names; given to another command\n"
     "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode and program.\n"
+    "command but decode and program. The environment variables TARNIX_ADDRESS,\n"
+    "TARNIX_TCP_PORT and TARNIX_UDP_PORT stand in for -a, --tcp-port and\n"
+    "--udp-port for every command; an option on the command line wins.\n"
     "\n"
     "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
-    "(nothing was sent), 3 no answer or a network failure.";
+    "(nothing was sent), 3 no answer or a network failure. For run: 1 a check\n"
+    "failed or the module refused (the step named with its file and line), 2 a\n"
+    "faulty file (nothing was sent).";
 
 int indexOf(const QStringList &labels, const QString &text)
 {
@@ -86,7 +93,7 @@ bool parseNumber(const QString &text, quint64 max, quint64 &value)
 Status parse(const QStringList &arguments, Options &o, QString &text)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp());
+    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp() + sequenceHelp());
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
@@ -129,6 +136,10 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                     QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
                   echo, verify, count, seconds, raw, force, output});
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("run: check the sequence, every file it includes and every program file it "
+                                                   "names, and print its accesses without contacting the module."));
+    p.addOption(dryRun);
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
@@ -157,7 +168,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
                                          QStringLiteral("decode"), QStringLiteral("program"),
-                                         QStringLiteral("scan")};
+                                         QStringLiteral("scan"), QStringLiteral("run")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -167,12 +178,13 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const QString c = o.command;
     const bool scan = c == QStringLiteral("scan");
     const bool vme = c == QStringLiteral("read") || c == QStringLiteral("write") || scan;
+    const bool sequence = c == QStringLiteral("run");
     const bool listening = c == QStringLiteral("listen");
     const bool offline = c == QStringLiteral("decode") || c == QStringLiteral("program");
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
         {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
         {&output, c == QStringLiteral("program")},
-        {&idRange, vme}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
+        {&idRange, vme || sequence}, {&dryRun, sequence}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
         {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening}};
     for (const QCommandLineOption &opt : scanning)
@@ -193,6 +205,21 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         text = QStringLiteral("bad value \"%1\" for --%2").arg(p.value(opt), opt.names().last());
         return false;
     };
+    // The environment names the module for options left out; the command line wins.
+    auto fromEnvironment = [&](const QCommandLineOption &opt, const char *name, quint16 &port) {
+        const QString value = qEnvironmentVariable(name);
+        if (offline || p.isSet(opt) || value.isEmpty())
+            return true;
+        quint64 n = 0;
+        if (parseNumber(value, 65535, n)) {
+            port = quint16(n);
+            return true;
+        }
+        text = QStringLiteral("bad value \"%1\" in %2").arg(value, QLatin1String(name));
+        return false;
+    };
+    if (!fromEnvironment(tcpPort, "TARNIX_TCP_PORT", o.tcpPort) || !fromEnvironment(udpPort, "TARNIX_UDP_PORT", o.udpPort))
+        return BadUsage;
     v = o.tcpPort;
     if (!number(tcpPort, 65535, v))
         return BadUsage;
@@ -250,16 +277,18 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.echo = p.isSet(echo);
     o.force = p.isSet(force);
     o.verify = p.isSet(verify);
+    o.dryRun = p.isSet(dryRun);
     o.raw = p.value(raw);
     o.output = p.value(output);
     if (!readScanOptions(p, o, text))
         return BadUsage;
 
-    if (!offline) {
-        o.target = p.value(target);
+    // A dry run needs no module; one named is still checked.
+    if (!offline && !(o.dryRun && !p.isSet(target) && qEnvironmentVariable("TARNIX_ADDRESS").isEmpty())) {
+        o.target = p.isSet(target) ? p.value(target) : qEnvironmentVariable("TARNIX_ADDRESS");
         QHostAddress host;
         if (o.target.isEmpty() || !host.setAddress(o.target)) {
-            text = o.target.isEmpty() ? QStringLiteral("no target: give -a ADDR")
+            text = o.target.isEmpty() ? QStringLiteral("no target: give -a ADDR or set TARNIX_ADDRESS")
                                       : QStringLiteral("\"%1\" is not an IP address").arg(o.target);
             return BadUsage;
         }
@@ -294,6 +323,8 @@ int run(const QStringList &arguments)
         return listenCommand(o);
     if (o.command == QStringLiteral("scan"))
         return scanCommand(o);
+    if (o.command == QStringLiteral("run"))
+        return runCommand(o);
     return decodeCommand(o);
 }
 

@@ -30,7 +30,7 @@ QString hex(quint64 value, int width)
 } // namespace
 
 SimState::SimState(const SimConfig &config)
-    : m_verbose(config.verbose), m_unmapped(config.unmapped), m_slaves(config.slaves), m_vector(config.interruptVector),
+    : m_verbose(config.verbose), m_unmapped(config.unmapped), m_slaves(config.slaves), m_status(config.statusRegisters), m_vector(config.interruptVector),
       m_faults(config.faults), m_dropRandom(config.faults.rbcpDropSeed)
 {
     m_registers.setVersion(config.version);
@@ -137,7 +137,9 @@ quint16 SimState::carryOut(const SimWire::Header &command, const QByteArray &wri
             status = SimWire::StatusVmeError;
         } else if (write) {
             m_memory.write(space, command.address, writeData.left(size));
+            m_status.written(space, command.address, size, m_memory);
         } else {
+            m_status.reading(m_memory);
             *readData = m_memory.read(space, command.address, size);
         }
     }
