@@ -185,9 +185,19 @@ void SequenceRunner::readAll(int index, QList<SequenceAccess::Vme> list, QByteAr
         return;
     }
     const SequenceAccess::Vme v = list.takeFirst();
-    access.vmeRead(v, [this, index, list, sofar, then](const SequenceAccess::Result &r) {
+    access.vmeRead(v, [this, index, v, list, sofar, then](const SequenceAccess::Result &r) {
         if (r.outcome != SequenceAccess::Result::Ok) {
             finishStep(index, r);
+            busy = false;
+            advance();
+            return;
+        }
+        if (r.data.size() != v.length) {
+            // An answer without the data asked for is no answer to check against.
+            finishStep(index, SequenceAccess::Result{SequenceAccess::Result::Refused,
+                                                     QStringLiteral("the answer at %1 holds %2 bytes of %3")
+                                                         .arg(hex8(v.address)).arg(r.data.size()).arg(v.length),
+                                                     {}});
             busy = false;
             advance();
             return;
@@ -249,8 +259,8 @@ void SequenceRunner::issue(int index)
         });
         break;
     case Step::Download:
-        access.download(s.plan, [end, &s](const SequenceAccess::Result &r) {
-            end(r, QStringLiteral("verified %1 bytes").arg(s.plan.bytes()));
+        access.download(s.plan, [end](const SequenceAccess::Result &r) {
+            end(r, r.message.isEmpty() ? QStringLiteral("ok") : r.message);
         });
         break;
     case Step::Enable:

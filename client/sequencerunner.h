@@ -24,7 +24,7 @@ public:
     {
         enum Outcome { Ok, Refused, NoAnswer };
         Outcome outcome = Ok;
-        QString message;   // what failed
+        QString message;   // what failed; for a download done, what was done
         QByteArray data;   // bytes read
     };
     using Done = std::function<void(const Result &)>;
@@ -43,7 +43,7 @@ public:
     virtual void vmeRead(const Vme &access, Done done) = 0;
     virtual void registerWrite(quint32 address, const QByteArray &data, Done done) = 0;
     virtual void registerRead(quint32 address, int length, Done done) = 0;
-    // The whole download with verification (DownloadPlan's order and wait).
+    // The whole download (DownloadPlan's order and wait), verified where the access can read.
     virtual void download(const DownloadPlan &plan, Done done) = 0;
     // The event enable mask (0 stops every program).
     virtual void enable(quint8 mask, Done done) { registerWrite(ModuleMemory::EnableAddress, QByteArray(1, char(mask)), done); }

@@ -113,7 +113,8 @@ public:
     {
         rbcp(done, [&](QUdpThread &u) {
             const QString failure = plan.run(u, true);
-            return failure.isEmpty() ? Result() : Result{Result::Refused, failure, {}};
+            return failure.isEmpty() ? Result{Result::Ok, QStringLiteral("verified %1 bytes").arg(plan.bytes()), {}}
+                                     : Result{Result::Refused, failure, {}};
         });
     }
 
