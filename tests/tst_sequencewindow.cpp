@@ -117,6 +117,13 @@ private slots:
             QVERIFY2(log.contains(same), qPrintable(same + QStringLiteral("\n---\n") + log));
         }
         QVERIFY2(log.contains(QStringLiteral("7 steps done")), qPrintable(log));
+
+        // Stop ends the run before the next step; the controls come back.
+        QVERIFY(w.runSequence(file));
+        child<QPushButton>(w, "stopSequence")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.sequenceRunning(), 10000);
+        QVERIFY(child<QPlainTextEdit>(w, "log")->toPlainText().endsWith(QStringLiteral("stopped before step 2 of 7")));
+        QVERIFY(child<QPushButton>(w, "runSequence")->isEnabled() && child<QPushButton>(w, "download")->isEnabled());
     }
 };
 
