@@ -94,8 +94,8 @@ bool MainWindow::runSequence(const QString &fileName)
         ui->statusBar->showMessage(QStringLiteral("Sequence %1: step %2 of %3").arg(name).arg(index + 1).arg(n));
     };
     observer.stepDone = [this, steps](int index, const QString &result) {
-        ui->log->appendPlainText(QStringLiteral("%1 %2%3").arg(index + 1).arg(steps.at(index).text(),
-                                 result.startsWith(QLatin1Char(':')) ? result : QLatin1Char(' ') + result));
+        ui->log->appendPlainText(steps.at(index).line(index) +
+                                 (result.startsWith(QLatin1Char(':')) ? result : QLatin1Char(' ') + result));
     };
     observer.finished = [this, name](SequenceRunner::Outcome outcome, const QString &text) {
         ui->log->appendPlainText(text);

@@ -460,6 +460,11 @@ QString Step::text() const
     return t;
 }
 
+QString Step::line(int index) const
+{
+    return QStringLiteral("%1 %2%3").arg(index + 1).arg(name.isEmpty() ? QString() : QStringLiteral("\"%1\" ").arg(name), text());
+}
+
 QString Step::label(int index) const
 {
     QString t = QStringLiteral("step %1").arg(index + 1);

@@ -82,6 +82,8 @@ struct Step
     bool fixedAddress() const;
     // "write 0x00100000 A32 D32 0x00000001 0x00000002", as the step is printed.
     QString text() const;
+    // "3 \"reset\" write 0x00100000 A32 D32 0x00000001", as a step is listed (its number from 0).
+    QString line(int index) const;
     // "step 3 \"reset\" (read 0x00100000)" for messages.
     QString label(int index) const;
 };

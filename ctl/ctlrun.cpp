@@ -204,7 +204,7 @@ int runCommand(const Options &o)
         return fail(BadUsage, fault->text() + QStringLiteral("; nothing was sent"));
     if (o.dryRun) {
         for (int i = 0; i < steps.size(); ++i)
-            line(QStringLiteral("%1 %2").arg(i + 1).arg(steps.at(i).text()));
+            line(steps.at(i).line(i));
         line(QStringLiteral("%1 steps checked, nothing sent").arg(steps.size()));
         return Success;
     }
@@ -213,7 +213,7 @@ int runCommand(const Options &o)
     QString message;
     SequenceRunner::Observer observer;
     observer.stepDone = [&steps](int index, const QString &result) {
-        line(QStringLiteral("%1 %2%3").arg(index + 1).arg(steps.at(index).text(), result.startsWith(QLatin1Char(':')) ? result : QLatin1Char(' ') + result));
+        line(steps.at(index).line(index) + (result.startsWith(QLatin1Char(':')) ? result : QLatin1Char(' ') + result));
     };
     observer.finished = [&](SequenceRunner::Outcome outcome, const QString &text) {
         message = text;

@@ -153,7 +153,7 @@ private slots:
         QVERIFY2(r.out.startsWith(QStringLiteral("1 write 0x00100000 A32 D32 0x00000001 0x00000002 ok\n"
                                                  "2 read 0x00100000 A32 D32 count 2 expect 0x00000001 0x00000002: "
                                                  "0x00000001 0x00000002 ok\n"
-                                                 "3 poll 0x00100010")),
+                                                 "3 \"ready\" poll 0x00100010")),
                  qPrintable(r.out));
         QVERIFY2(r.out.contains(QStringLiteral("\n5 enable 0x01 ok\n")), qPrintable(r.out));
         QCOMPARE(sim->readRegisters(4, 1), QByteArray(1, '\x01'));
