@@ -18,6 +18,8 @@ class RatesTab;
 class QCloseEvent;
 class QFile;
 class QAction;
+class QPushButton;
+class WindowSequence;
 class VmeProgram;
 namespace Ui {
 class MainWindow;
@@ -75,6 +77,10 @@ public:
     bool isModified() const { return modified; }
     void setModified(bool on) { modified = on; }
     QTcpThread *tcpThread() const { return tcp; }
+    // A set-up sequence run through the window's connection and RBCP worker (the Interactive
+    // Mode tab's "Run sequence..."); false, after the message, when the file is refused.
+    bool runSequence(const QString &fileName);
+    bool sequenceRunning() const { return sequence != nullptr; }
     int maxLogBlocks() const { return logBlocks; }
     int tcpReadBufferKB() const { return readBufferKB; }
 
@@ -108,6 +114,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void setupSequence();
+    void lockForSequence(bool locked);
+    WindowSequence *sequence = nullptr;
+    QPushButton *runSequenceButton = nullptr;
+    QPushButton *stopSequenceButton = nullptr;
+    QList<QWidget *> sequenceLocked;
+
     enum DownloadPhase { DownloadIdle, DownloadStopping, DownloadWriting };
 
     void setLogBase(const QColor &color);
