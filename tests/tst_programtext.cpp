@@ -503,6 +503,40 @@ private slots:
         QFile saved(dir.filePath("b.prg"));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll().toHex(' '), interruptAt1040File().toHex(' '));
+
+        // A warning shows on its row and on the Download button, without a box.
+        w.setEvent(0x04);
+        const QString warning = QStringLiteral("Polling is not among the events: the polling program never runs");
+        QTRY_COMPARE_WITH_TIMEOUT(child<QTableWidget>(w, "tableWidget")->item(0, 0)->toolTip(), warning, 5000);
+        QVERIFY(child<QPushButton>(w, "download")->toolTip().endsWith(QStringLiteral("\nPolling, ") + warning));
+        QVERIFY(!refusal.seen());
+    }
+
+    // The typical job downloaded into the software module: level 3 raised with vector 0x20 runs the
+    // interrupt program and its acknowledge, and then the vector program, whose report arrives.
+    void typicalJobRuns()
+    {
+        TarnixSimThread module;
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        QVERIFY2(module.startSim(config), qPrintable(module.errorString()));
+        const auto [status, out, err] =
+            ctl({QStringLiteral("-a"), QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
+                 QString::number(module.sim()->udpPort()), QStringLiteral("download"),
+                 QStringLiteral(FIXTURES "/typical-job.yaml"), QStringLiteral("--verify")});
+        QVERIFY2(status == 0 && out.startsWith(QStringLiteral("verified")), qPrintable(out + err));
+        QProcess listen;
+        listen.start(QStringLiteral(TARNIXCTL_EXE), {QStringLiteral("-a"), QStringLiteral("127.0.0.1"),
+                                                     QStringLiteral("--tcp-port"),
+                                                     QString::number(module.sim()->tcpPort()), QStringLiteral("listen")});
+        QTRY_COMPARE_WITH_TIMEOUT(module.sim()->connectionCount(), 1, 5000);
+        QByteArray reports;
+        QTRY_VERIFY_WITH_TIMEOUT((reports += listen.readAllStandardOutput()).contains("ID : 0x03"), 5000);
+        QVERIFY(!reports.contains("ID : 0x05"));
+        QVERIFY(module.sim()->raiseInterrupt(3, 0x20));
+        QTRY_VERIFY_WITH_TIMEOUT((reports += listen.readAllStandardOutput()).contains("ID : 0x05"), 5000);
+        listen.kill();
+        QVERIFY(listen.waitForFinished(5000));
     }
 };
 
