@@ -438,14 +438,14 @@ private slots:
         QCOMPARE(f.readAll().toHex(' '), vectorAt200File().toHex(' '));
         // A binary file refused is named as given; one longer than any saved file is not read.
         const QString cut = dir.filePath("cut.prg"), big = dir.filePath("big.prg");
-        QVERIFY(writeFile(cut, vectorAt200File().chopped(2)) && writeFile(big, vectorAt200File() + QByteArray(3000, 'x')));
+        QVERIFY(writeFile(cut, vectorAt200File().chopped(2)) && writeFile(big, vectorAt200File() + QByteArray(64 * 1024, 'x')));
         QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), cut}),
                  std::make_tuple(2, QString(),
                                  QStringLiteral("tarnixctl: \"%1\": Can't read\nThe file ends before its end record.\n")
                                      .arg(cut)));
         QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), big}),
                  std::make_tuple(2, QString(),
-                                 QStringLiteral("tarnixctl: \"%1\": the file holds 4462 bytes, more than the 3329 a "
+                                 QStringLiteral("tarnixctl: \"%1\": the file holds 66998 bytes, more than the 65536 a "
                                                 "program file may hold\n")
                                      .arg(big)));
 
