@@ -128,6 +128,9 @@ private:
     void setupProgramPage();
     // Runs the program editor on program; true when the operator accepted it.
     bool runEditor(VmeProgram *program);
+    // Marks the table rows that have warnings (colour and tooltip) and lists them all on the
+    // Download button's tooltip (downloadTip when there are none).
+    void showWarnings(const QString &downloadTip);
     // Lays the programs into memory and inserts what the layout adds; false (after the
     // warning) when the layout was refused.
     bool layPrograms();
