@@ -72,6 +72,7 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     ratesTab = new RatesTab(&rates, ui->tabWidget);
     ratesTab->setObjectName(QStringLiteral("tab_rates"));
     ui->tabWidget->addTab(ratesTab, QStringLiteral("Rates"));
+    setupRecordControl();
 
     ui->tabWidget->setTabEnabled(3, false);
     ui->tabWidget->setCurrentIndex(0);
@@ -142,6 +143,8 @@ void MainWindow::connectTcp(QString addr, quint16 port)
         delete tcp; // stops it first
         tcp = nullptr;
     }
+    connectedHost = addr;
+    connectedPort = port;
     tcp = new QTcpThread(addr, port, this);
     tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
                   ui->tab_4->readRequestSize, ui->tab_4->sleepTime);

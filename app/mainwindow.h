@@ -15,6 +15,8 @@ class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
 class RatesTab;
+class RecordControl;
+struct RunHeader;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -83,6 +85,9 @@ public:
     bool sequenceRunning() const { return sequence != nullptr; }
     int maxLogBlocks() const { return logBlocks; }
     int tcpReadBufferKB() const { return readBufferKB; }
+    // Runs: the Received Log tab's Record and Replay, and what a run's header says of the window.
+    RecordControl *recordControl() const { return recorder; }
+    RunHeader runHeader();
 
 public slots:
     void on_add_clicked();
@@ -176,4 +181,9 @@ private:
     // Report counts of every connection since the last Reset, and the tab that shows them.
     ReportRates rates;
     RatesTab *ratesTab = nullptr;
+
+    RecordControl *recorder = nullptr;
+    void setupRecordControl();
+    QString connectedHost;
+    quint16 connectedPort = 0;
 };

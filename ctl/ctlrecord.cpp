@@ -173,12 +173,27 @@ int recordCommand(const Options &o)
         const char *data = nullptr;
         int size = 0;
         KelvoPacket::Frame frame = KelvoPacket::Frame::Incomplete;
+        // The packets taken lie end to end: they go to the writer in spans of up to a block.
+        const char *span = nullptr;
+        int spanSize = 0;
+        quint64 spanReports = 0;
         while ((o.count < 0 || reports < o.count) &&
                (frame = stream.peek(h, data, size)) == KelvoPacket::Frame::Complete) {
-            writer.addPacket(data - KelvoPacket::HeaderSize, KelvoPacket::HeaderSize + size, readAt);
+            const int n = KelvoPacket::HeaderSize + size;
+            if (spanSize + n > RunFormat::MaxBatchData) {
+                writer.addPackets(span, spanSize, spanReports, readAt);
+                spanSize = 0;
+                spanReports = 0;
+            }
+            if (!spanSize)
+                span = data - KelvoPacket::HeaderSize;
+            spanSize += n;
+            ++spanReports;
             stream.take(size);
             ++reports;
         }
+        if (spanSize)
+            writer.addPackets(span, spanSize, spanReports, readAt);
         if (frame == KelvoPacket::Frame::CrcError) {
             writer.countCrcError();
             reason = QStringLiteral("crc-error");

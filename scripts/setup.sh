@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6
     libyaml-cpp-dev
     help2man
+    tshark
     xvfb xauth
     fonts-dejavu-core fonts-wqy-microhei
     "$@"
