@@ -3,6 +3,7 @@
 #include "modulememory.h"
 #include "programbook.h"
 #include "programhost.h"
+#include "histogram.h"
 #include "reportrates.h"
 
 #include <QColor>
@@ -15,6 +16,7 @@ class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
 class RatesTab;
+class HistogramsTab;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -160,4 +162,9 @@ private:
     // Report counts of every connection since the last Reset, and the tab that shows them.
     ReportRates rates;
     RatesTab *ratesTab = nullptr;
+
+    // Histograms of the reports' data, kept across connections until cleared; filled by the
+    // command thread.
+    HistogramSet histograms;
+    HistogramsTab *histogramsTab = nullptr;
 };

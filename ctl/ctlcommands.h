@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ctlhist.h"
 #include "ctlscan.h"
 
 #include <QString>
@@ -35,6 +36,7 @@ struct Options
     bool force = false;  // listen: --raw may replace an existing file
     QString output;      // program build: the binary file to write
     ScanOptions scan;
+    HistOptions hist;
     QString command;
     QStringList args;
 };

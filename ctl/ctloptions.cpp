@@ -48,6 +48,9 @@ const char Description[] =
     "  stop                   stop every program (event enable mask 0)\n"
     "  listen                 print every report in the log's text, or save them raw\n"
     "  decode FILE            turn a raw capture into the log's text\n"
+    "  hist FILE --id N       count one data item of the reports of a raw capture\n"
+    "                         into bins and print them as CSV (value,count; 2D:\n"
+    "                         x,y,count), the non-empty ones unless --all\n"
     "  scan                   read one item at every step of an address range and\n"
     "                         print the addresses that answer (default A24, D16,\n"
     "                         every 0x10000)\n"
@@ -62,7 +65,7 @@ const char Description[] =
     "\n"
     "Each option belongs to the commands its help names; given to another command\n"
     "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode and program.\n"
+    "command but decode, hist and program.\n"
     "\n"
     "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
     "(nothing was sent), 3 no answer or a network failure.";
@@ -92,7 +95,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption target({QStringLiteral("a"), QStringLiteral("target")},
-                                    QStringLiteral("The module's IP address (required for every command but decode and program)."),
+                                    QStringLiteral("The module's IP address (required for every command but decode, hist and program)."),
                                     QStringLiteral("ADDR"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"), QStringLiteral("TCP command channel port (default 24)."),
                                      QStringLiteral("N"));
@@ -131,6 +134,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                   echo, verify, count, seconds, raw, force, output});
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
+    const QList<QCommandLineOption> histogram = histOptions();
+    p.addOptions(histogram);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
                             QStringLiteral("COMMAND [ARGS...]"));
 
@@ -157,7 +162,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
                                          QStringLiteral("decode"), QStringLiteral("program"),
-                                         QStringLiteral("scan")};
+                                         QStringLiteral("scan"), QStringLiteral("hist")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -168,7 +173,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const bool scan = c == QStringLiteral("scan");
     const bool vme = c == QStringLiteral("read") || c == QStringLiteral("write") || scan;
     const bool listening = c == QStringLiteral("listen");
-    const bool offline = c == QStringLiteral("decode") || c == QStringLiteral("program");
+    const bool offline = c == QStringLiteral("decode") || c == QStringLiteral("program") || c == QStringLiteral("hist");
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
         {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
         {&output, c == QStringLiteral("program")},
@@ -177,6 +182,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening}};
     for (const QCommandLineOption &opt : scanning)
         applies.append({&opt, scan});
+    for (const QCommandLineOption &opt : histogram)
+        applies.append({&opt, c == QStringLiteral("hist")});
     for (const auto &[opt, ok] : applies) {
         if (!ok && p.isSet(*opt)) {
             text = QStringLiteral("--%1 does not apply to %2").arg(opt->names().last(), c);
@@ -254,6 +261,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.output = p.value(output);
     if (!readScanOptions(p, o, text))
         return BadUsage;
+    if (!readHistOptions(p, o, text))
+        return BadUsage;
 
     if (!offline) {
         o.target = p.value(target);
@@ -294,6 +303,8 @@ int run(const QStringList &arguments)
         return listenCommand(o);
     if (o.command == QStringLiteral("scan"))
         return scanCommand(o);
+    if (o.command == QStringLiteral("hist"))
+        return histCommand(o);
     return decodeCommand(o);
 }
 

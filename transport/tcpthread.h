@@ -1,6 +1,7 @@
 #pragma once
 
 #include "packet.h"
+#include "reportobserver.h"
 #include "reportrates.h"
 #include "tarnixcmd.h"
 
@@ -14,6 +15,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QVector>
+
+#include <memory>
 
 class QTcpSocket;
 
@@ -61,6 +64,9 @@ public:
     // Where the reports of this connection are counted (kept by the window across connections);
     // set before start. Counts reach it a few times a second and when the connection ends.
     void setRates(ReportRates *shared) { rates = shared; }
+    // What else looks at every report of this connection (the histograms); set before start,
+    // used on the worker only, published with the rates.
+    void setObserver(std::unique_ptr<ReportObserver> o) { observer = std::move(o); }
 
     QString errorString();
     bool isConnected() const { return connectedFlag.loadAcquire() != 0; }
@@ -146,4 +152,5 @@ private:
     ReportRates *rates = nullptr;
     ReportTally tally;          // worker only
     QElapsedTimer sinceMerge;   // worker only
+    std::unique_ptr<ReportObserver> observer; // worker only while running
 };

@@ -1,0 +1,137 @@
+// hist: one histogram of a data item of the reports in a file, printed as CSV.
+#include "ctlcommands.h"
+#include "ctlhist.h"
+
+#include "rawcapture.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+
+#include <cstdio>
+
+namespace Ctl {
+
+namespace {
+
+QCommandLineOption option(const char *name, const char *help, const char *value = nullptr)
+{
+    return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help), QString::fromLatin1(value))
+                 : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help));
+}
+
+// "LOW:WIDTH" into an axis.
+bool readBits(const QString &text, HistogramDef::Axis &axis)
+{
+    const QStringList f = text.split(QLatin1Char(':'));
+    quint64 low = 0, width = 0;
+    if (f.size() != 2 || !parseNumber(f[0], 31, low) || !parseNumber(f[1], 32, width))
+        return false;
+    axis.low = int(low);
+    axis.width = int(width);
+    return true;
+}
+
+} // namespace
+
+QList<QCommandLineOption> histOptions()
+{
+    return {
+        option("id", "hist: the ID of the reports to count (required).", "N"),
+        option("level", "hist: only reports of this priority level (0-7; default any).", "L"),
+        option("polling", "hist: only reports of polling programs."),
+        option("interrupt", "hist: only reports of interrupt programs."),
+        option("item", "hist: the data item, by its position in the report (default 0, the first).", "K"),
+        option("bits", "hist: the item's bits counted, LOW:WIDTH, at most 16 bits (default 0:16).", "LOW:WIDTH"),
+        option("item2", "hist: a second item for a 2D histogram (both ranges at most 10 bits).", "K"),
+        option("bits2", "hist: the second item's bits, LOW:WIDTH (default 0:10).", "LOW:WIDTH"),
+        option("all", "hist: print empty bins too."),
+    };
+}
+
+bool readHistOptions(const QCommandLineParser &p, Options &o, QString &text)
+{
+    if (o.command != QStringLiteral("hist"))
+        return true;
+    const auto value = [&](const char *name) { return p.value(QString::fromLatin1(name)); };
+    const auto isSet = [&](const char *name) { return p.isSet(QString::fromLatin1(name)); };
+    const auto bad = [&](const char *name) {
+        text = QStringLiteral("bad value \"%1\" for --%2").arg(value(name), QString::fromLatin1(name));
+        return false;
+    };
+    HistogramDef &d = o.hist.def;
+    quint64 v = 0;
+    if (!isSet("id")) {
+        text = QStringLiteral("hist: give the reports' ID with --id N");
+        return false;
+    }
+    if (!parseNumber(value("id"), 255, v))
+        return bad("id");
+    d.id = int(v);
+    if (isSet("level")) {
+        if (!parseNumber(value("level"), 7, v))
+            return bad("level");
+        d.level = int(v);
+    }
+    if (isSet("polling") && isSet("interrupt")) {
+        text = QStringLiteral("hist: give --polling or --interrupt, not both");
+        return false;
+    }
+    d.kind = isSet("polling") ? HistogramDef::Polling : isSet("interrupt") ? HistogramDef::Interrupt : HistogramDef::AnyKind;
+    d.x = {0, 0, 16};
+    if (isSet("item")) {
+        if (!parseNumber(value("item"), 255, v))
+            return bad("item");
+        d.x.item = int(v);
+    }
+    if (isSet("bits") && !readBits(value("bits"), d.x))
+        return bad("bits");
+    d.twoD = isSet("item2");
+    if (d.twoD) {
+        if (!isSet("bits"))
+            d.x.width = HistogramDef::MaxWidth2D;
+        d.y = {0, 0, HistogramDef::MaxWidth2D};
+        if (!parseNumber(value("item2"), 255, v))
+            return bad("item2");
+        d.y.item = int(v);
+        if (isSet("bits2") && !readBits(value("bits2"), d.y))
+            return bad("bits2");
+    } else if (isSet("bits2")) {
+        text = QStringLiteral("hist: --bits2 needs --item2");
+        return false;
+    }
+    const QString problem = d.problem();
+    if (!problem.isEmpty()) {
+        text = QStringLiteral("hist: ") + problem;
+        return false;
+    }
+    o.hist.all = isSet("all");
+    return true;
+}
+
+int histCommand(const Options &o)
+{
+    if (o.args.size() != 1)
+        return fail(BadUsage, QStringLiteral("hist: give one FILE"));
+    QFile file(o.args.at(0));
+    const bool stdinFile = o.args.at(0) == QStringLiteral("-");
+    if (!(stdinFile ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
+        return fail(BadUsage, QStringLiteral("cannot read \"%1\": %2").arg(o.args.at(0), file.errorString()));
+
+    HistogramSet set;
+    const int handle = set.add(o.hist.def);
+    HistogramFill fill(&set);
+    QString error;
+    quint64 reports = 0;
+    const bool whole = readRawCapture(file, fill, &error, &reports);
+    HistogramCounts c;
+    set.counts(handle, c);
+    say(QString::fromLatin1(histogramCsv(o.hist.def, c.bins, o.hist.all)));
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnixctl: %llu reports: %llu counted, %llu of the source too short for the item, "
+                         "%llu of other sources\n",
+                 static_cast<unsigned long long>(reports), static_cast<unsigned long long>(c.entries),
+                 static_cast<unsigned long long>(c.notFilled), static_cast<unsigned long long>(c.otherSources));
+    return whole ? int(Success) : fail(Refused, error);
+}
+
+} // namespace Ctl
