@@ -239,6 +239,9 @@ HistogramsTab::HistogramsTab(HistogramSet *shared, std::function<QVector<ReportR
     low->setObjectName(QStringLiteral("histLow"));
     width->setObjectName(QStringLiteral("histWidth"));
     twoD->setObjectName(QStringLiteral("hist2D"));
+    item2->setObjectName(QStringLiteral("histItem2"));
+    low2->setObjectName(QStringLiteral("histLow2"));
+    width2->setObjectName(QStringLiteral("histWidth2"));
     list->setObjectName(QStringLiteral("histograms"));
     view->setObjectName(QStringLiteral("histPlot"));
     statistics->setObjectName(QStringLiteral("histStatistics"));

@@ -2,7 +2,7 @@
 #include "ctlcommands.h"
 #include "ctlhist.h"
 
-#include "rawcapture.h"
+#include "runreader.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -36,8 +36,6 @@ bool readBits(const QString &text, HistogramDef::Axis &axis)
 QList<QCommandLineOption> histOptions()
 {
     return {
-        option("id", "hist: the ID of the reports to count (required).", "N"),
-        option("level", "hist: only reports of this priority level (0-7; default any).", "L"),
         option("polling", "hist: only reports of polling programs."),
         option("interrupt", "hist: only reports of interrupt programs."),
         option("item", "hist: the data item, by its position in the report (default 0, the first).", "K"),
@@ -60,17 +58,22 @@ bool readHistOptions(const QCommandLineParser &p, Options &o, QString &text)
     };
     HistogramDef &d = o.hist.def;
     quint64 v = 0;
-    if (!isSet("id")) {
-        text = QStringLiteral("hist: give the reports' ID with --id N");
+    // --id and --level are decode's, read into o.ids and o.levels already: one of each here.
+    if (o.ids.count(true) != 1) {
+        text = QStringLiteral("hist: give the one ID of the reports counted with --id N");
         return false;
     }
-    if (!parseNumber(value("id"), 255, v))
-        return bad("id");
-    d.id = int(v);
-    if (isSet("level")) {
-        if (!parseNumber(value("level"), 7, v))
-            return bad("level");
-        d.level = int(v);
+    for (int i = 0; i < o.ids.size(); ++i)
+        if (o.ids.testBit(i))
+            d.id = i;
+    if (o.levels) {
+        if (o.levels & (o.levels - 1)) {
+            text = QStringLiteral("hist: give one level with --level, or none for any");
+            return false;
+        }
+        for (int l = 0; l < 8; ++l)
+            if (o.levels == (1u << l))
+                d.level = l;
     }
     if (isSet("polling") && isSet("interrupt")) {
         text = QStringLiteral("hist: give --polling or --interrupt, not both");
@@ -112,17 +115,24 @@ int histCommand(const Options &o)
 {
     if (o.args.size() != 1)
         return fail(BadUsage, QStringLiteral("hist: give one FILE"));
-    QFile file(o.args.at(0));
-    const bool stdinFile = o.args.at(0) == QStringLiteral("-");
-    if (!(stdinFile ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        return fail(BadUsage, QStringLiteral("cannot read \"%1\": %2").arg(o.args.at(0), file.errorString()));
+    RunReader reader;
+    if (!reader.open(o.args.at(0)))
+        return fail(BadUsage, QStringLiteral("cannot read \"%1\": %2").arg(o.args.at(0), reader.errorString()));
 
     HistogramSet set;
     const int handle = set.add(o.hist.def);
     HistogramFill fill(&set);
-    QString error;
     quint64 reports = 0;
-    const bool whole = readRawCapture(file, fill, &error, &reports);
+    RunBatch batch;
+    bool broken = false;
+    while (!broken && reader.next(batch)) {
+        broken = !forEachReport(batch, [&](const RunReport &r) {
+            ++reports;
+            fill.observe(r.header, r.data, r.dataSize);
+        });
+        fill.publish(); // a batch is at most a socket read or a MiB: far from a bin's limit
+    }
+    fill.publish();
     HistogramCounts c;
     set.counts(handle, c);
     say(QString::fromLatin1(histogramCsv(o.hist.def, c.bins, o.hist.all)));
@@ -131,7 +141,11 @@ int histCommand(const Options &o)
                          "%llu of other sources\n",
                  static_cast<unsigned long long>(reports), static_cast<unsigned long long>(c.entries),
                  static_cast<unsigned long long>(c.notFilled), static_cast<unsigned long long>(c.otherSources));
-    return whole ? int(Success) : fail(Refused, error);
+    if (broken)
+        return fail(Refused, QStringLiteral("a block of \"%1\" holds something that is not a whole report").arg(o.args.at(0)));
+    if (reader.status() != RunReader::Status::Complete)
+        return fail(Refused, reader.errorString());
+    return Success;
 }
 
 } // namespace Ctl

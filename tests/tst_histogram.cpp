@@ -1,7 +1,8 @@
 // Histograms of the reports' data: the filling where reports are framed, across connections to
-// the software module, the Histograms tab's statistics, and tarnixctl hist over a capture.
+// the software module, the Histograms tab's statistics, and tarnixctl hist over a run file.
 #include "histogram.h"
 #include "histogramstab.h"
+#include "runwriter.h"
 #include "simoptions.h"
 #include "tarnixsim.h"
 #include "tcpthread.h"
@@ -209,20 +210,33 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, csv);
+        const QByteArray reports = packet(0, 0x30000004, 0x0600, 5, QByteArray::fromHex("00000013")) +
+                                   packet(0, 0x30000004, 0x0600, 5, QByteArray::fromHex("ffff0011")) +
+                                   packet(0, 0x50000004, 0x0600, 5, QByteArray::fromHex("00000013")) +
+                                   packet(0, 0x30000002, 0x0600, 5, QByteArray::fromHex("0001")) +
+                                   packet(0, 0x30000004, 0x0600, 6, QByteArray::fromHex("00000001"));
         QTemporaryDir dir;
-        QFile f(dir.filePath(QStringLiteral("capture.raw")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(packet(0, 0x30000004, 0x0600, 5, QByteArray::fromHex("00000013")) +
-                packet(0, 0x30000004, 0x0600, 5, QByteArray::fromHex("ffff0011")) +
-                packet(0, 0x50000004, 0x0600, 5, QByteArray::fromHex("00000013")) +
-                packet(0, 0x30000002, 0x0600, 5, QByteArray::fromHex("0001")) +
-                packet(0, 0x30000004, 0x0600, 6, QByteArray::fromHex("00000001")));
-        f.close();
-        QProcess p;
-        p.start(QStringLiteral(TARNIXCTL_EXE), QStringList{QStringLiteral("hist"), f.fileName()} + args);
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        QCOMPARE(p.readAllStandardOutput(), csv);
+        // The same reports as a raw capture and as a run file, in two socket reads.
+        QFile raw(dir.filePath(QStringLiteral("capture.raw")));
+        QVERIFY(raw.open(QIODevice::WriteOnly) && raw.write(reports) == reports.size());
+        raw.close();
+        RunWriter run;
+        QVERIFY(run.open(dir.filePath(QStringLiteral("run.pcapng")), RunHeader()));
+        run.addPacket(reports.constData(), 16, 1000);
+        for (int at = 16; at < reports.size();) {
+            const int size = KelvoPacket::HeaderSize + KelvoPacket::responseDataSize(KelvoPacket::readHeader(
+                                                           reinterpret_cast<const uchar *>(reports.constData() + at)));
+            run.addPacket(reports.constData() + at, size, 2000);
+            at += size;
+        }
+        QVERIFY(run.finish(QStringLiteral("test"), 3000));
+        for (const QString &file : {raw.fileName(), dir.filePath(QStringLiteral("run.pcapng"))}) {
+            QProcess p;
+            p.start(QStringLiteral(TARNIXCTL_EXE), QStringList{QStringLiteral("hist"), file} + args);
+            QVERIFY(p.waitForFinished(10000));
+            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(p.readAllStandardOutput(), csv);
+        }
     }
 };
 
