@@ -166,6 +166,7 @@ int histogramDemo(MainWindow &w, const QString &shot, const QString &shot2D, con
     w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
     if (!waitUntil([&] { return w.statusBar()->currentMessage() == QLatin1String("connected"); }, 5000))
         return fail(QStringLiteral("no connection"));
+    w.resize(1040, 680);
     auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     auto *tab = child<HistogramsTab>(&w, "tab_histograms");
     tabs->setCurrentWidget(tab);
@@ -245,12 +246,15 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     QByteArray prog("tarnix2-utility"), a("-a"), addr("127.0.0.1");
-    char *args[] = {prog.data(), a.data(), addr.data(), nullptr};
-    MainWindow w(3, args);
+    // The histograms are pictured at the module's rate: no pause between reads, large reads.
+    QByteArray pause("-s"), pauseMs("0"), readSize("-r"), readBytes("65536");
+    char *args[] = {prog.data(), a.data(), addr.data(), pause.data(), pauseMs.data(), readSize.data(), readBytes.data(), nullptr};
+    const bool histogramsOnly = parser.isSet(histShot) || parser.isSet(hist2DShot) || parser.isSet(histCsv);
+    MainWindow w(histogramsOnly ? 7 : 3, args);
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(parser.value(tcpPort));
     w.findChild<QLineEdit *>(QStringLiteral("udp"))->setText(parser.value(udpPort));
     w.show();
-    if (parser.isSet(histShot) || parser.isSet(hist2DShot) || parser.isSet(histCsv))
+    if (histogramsOnly)
         return histogramDemo(w, parser.value(histShot), parser.value(hist2DShot), parser.value(histCsv));
     if (parser.isSet(editorShot) && !saveEditorPicture(w, parser.value(editorShot)))
         return fail(QStringLiteral("cannot write %1").arg(parser.value(editorShot)));

@@ -247,6 +247,8 @@ HistogramsTab::HistogramsTab(HistogramSet *shared, std::function<QVector<ReportR
     statistics->setObjectName(QStringLiteral("histStatistics"));
     pointer->setObjectName(QStringLiteral("histPointer"));
     source->setMinimumContentsLength(26);
+    source->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    statistics->setWordWrap(true);
     source->setToolTip(QStringLiteral("The sources that reports came from (as on the Rates tab)"));
     for (QSpinBox *s : {item, item2})
         s->setRange(0, 255);
