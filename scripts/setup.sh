@@ -7,6 +7,7 @@ PACKAGES=(
     cmake make g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6
     libyaml-cpp-dev
+    help2man
     xvfb xauth
     fonts-dejavu-core fonts-wqy-microhei
     "$@"

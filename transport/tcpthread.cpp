@@ -296,7 +296,7 @@ void QTcpThread::publishRates(bool force)
         observer->publish();
     if (!rates)
         return;
-    rates->merge(tally, QDateTime::currentMSecsSinceEpoch());
+    rates->merge(tally, QDateTime::currentMSecsSinceEpoch(), force);
 }
 
 void QTcpThread::drainAfterRemoteClose()
