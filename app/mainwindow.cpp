@@ -3,6 +3,7 @@
 #include "generalform.h"
 #include "operationstatus.h"
 #include "operatorfont.h"
+#include "histogramstab.h"
 #include "ratestab.h"
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
@@ -72,6 +73,9 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     ratesTab = new RatesTab(&rates, ui->tabWidget);
     ratesTab->setObjectName(QStringLiteral("tab_rates"));
     ui->tabWidget->addTab(ratesTab, QStringLiteral("Rates"));
+    histogramsTab = new HistogramsTab(&histograms, [this] { return ratesTab->lastSample().sources; }, ui->tabWidget);
+    histogramsTab->setObjectName(QStringLiteral("tab_histograms"));
+    ui->tabWidget->addTab(histogramsTab, QStringLiteral("Histograms"));
     setupRecordControl();
 
     ui->tabWidget->setTabEnabled(3, false);
@@ -149,6 +153,7 @@ void MainWindow::connectTcp(QString addr, quint16 port)
     tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
                   ui->tab_4->readRequestSize, ui->tab_4->sleepTime);
     tcp->setRates(&rates);
+    tcp->setObserver(std::make_unique<HistogramFill>(&histograms));
     tcp->start();
 }
 

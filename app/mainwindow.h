@@ -3,6 +3,7 @@
 #include "modulememory.h"
 #include "programbook.h"
 #include "programhost.h"
+#include "histogram.h"
 #include "reportrates.h"
 
 #include <QColor>
@@ -17,6 +18,7 @@ class OperationStatus;
 class RatesTab;
 class RecordControl;
 struct RunHeader;
+class HistogramsTab;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -186,4 +188,8 @@ private:
     void setupRecordControl();
     QString connectedHost;
     quint16 connectedPort = 0;
+    // Histograms of the reports' data, kept across connections until cleared; filled by the
+    // command thread.
+    HistogramSet histograms;
+    HistogramsTab *histogramsTab = nullptr;
 };

@@ -36,6 +36,8 @@ public:
     static constexpr int SampleMs = 250;
 
     explicit RatesTab(ReportRates *rates, QWidget *parent = nullptr);
+    // The counts as of the last sample (the sources seen, for the Histograms tab).
+    const ReportRates::Snapshot &lastSample() const { return last; }
 
 public slots:
     void refresh();

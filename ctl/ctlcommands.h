@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ctlhist.h"
 #include "ctlscan.h"
 
 #include <QBitArray>
@@ -43,6 +44,7 @@ struct Options
     double to = -1;      //         and before (-1: the end)
     bool dryRun = false; // run: check the file and print its accesses, send nothing
     ScanOptions scan;
+    HistOptions hist;
     QString command;
     QStringList args;
 };

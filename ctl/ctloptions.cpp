@@ -45,7 +45,7 @@ const char Description[] =
     "\n"
     "Each option belongs to the commands its help names; given to another command\n"
     "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode, run-info and program. The environment variables\n"
+    "command but decode, hist, run-info and program. The environment variables\n"
     "TARNIX_ADDRESS, TARNIX_TCP_PORT and TARNIX_UDP_PORT stand in for -a,\n"
     "--tcp-port and --udp-port for every command; an option on the command line\n"
     "wins.\n"
@@ -78,6 +78,10 @@ const char Lists[] =
     "                         into the log's text, CSV or JSON lines (--format);\n"
     "                         --id, --level, and --from/--to in seconds into the run\n"
     "                         pick the reports shown\n"
+    "  hist FILE --id N       count one data item of the reports of a run file or a\n"
+    "                         raw capture (- : standard input) into bins, printed\n"
+    "                         as CSV (value,count; 2D: x,y,count), the non-empty\n"
+    "                         ones unless --all\n"
     "  record FILE            record every report into a run file until --count,\n"
     "                         --seconds, SIGINT or SIGTERM (see docs/runfile.md)\n"
     "  run-info FILE          a run file's header, counts per source and end record\n"
@@ -118,7 +122,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption target({QStringLiteral("a"), QStringLiteral("target")},
-                                    QStringLiteral("The module's IP address (required for every command but decode, run-info and program)."),
+                                    QStringLiteral("The module's IP address (required for every command but decode, hist, run-info and program)."),
                                     QStringLiteral("ADDR"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"), QStringLiteral("TCP command channel port (default 24)."),
                                      QStringLiteral("N"));
@@ -163,6 +167,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     p.addOption(dryRun);
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
+    const QList<QCommandLineOption> histogram = histOptions();
+    p.addOptions(histogram);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
                             QStringLiteral("COMMAND [ARGS...]"));
 
@@ -190,7 +196,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
                                          QStringLiteral("decode"), QStringLiteral("program"),
                                          QStringLiteral("scan"), QStringLiteral("record"),
-                                         QStringLiteral("run-info"), QStringLiteral("run")};
+                                         QStringLiteral("run-info"), QStringLiteral("run"),
+                                         QStringLiteral("hist")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -204,7 +211,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const bool listening = c == QStringLiteral("listen");
     const bool recording = c == QStringLiteral("record");
     const bool decoding = c == QStringLiteral("decode");
-    const bool offline = decoding || c == QStringLiteral("program") || c == QStringLiteral("run-info");
+    const bool offline = decoding || c == QStringLiteral("program") || c == QStringLiteral("run-info") ||
+                         c == QStringLiteral("hist");
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
         {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
         {&output, c == QStringLiteral("program")},
@@ -212,9 +220,11 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
         {&count, listening || recording}, {&seconds, listening || recording}, {&raw, listening},
         {&force, listening || recording}, {&runs.program, recording}, {&runs.format, decoding},
-        {&runs.id, decoding}, {&runs.level, decoding}};
+        {&runs.id, decoding || c == QStringLiteral("hist")}, {&runs.level, decoding || c == QStringLiteral("hist")}};
     for (const QCommandLineOption &opt : scanning)
         applies.append({&opt, scan || (decoding && isRunRange(opt))});
+    for (const QCommandLineOption &opt : histogram)
+        applies.append({&opt, c == QStringLiteral("hist")});
     for (const auto &[opt, ok] : applies) {
         if (!ok && p.isSet(*opt)) {
             text = QStringLiteral("--%1 does not apply to %2").arg(opt->names().last(), c);
@@ -314,6 +324,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         return BadUsage;
     if (!readRunOptions(p, runs, o, text))
         return BadUsage;
+    if (!readHistOptions(p, o, text))
+        return BadUsage;
 
     // A dry run needs no module; one named is still checked.
     if (!offline && !(o.dryRun && !p.isSet(target) && qEnvironmentVariable("TARNIX_ADDRESS").isEmpty())) {
@@ -361,6 +373,8 @@ int run(const QStringList &arguments)
         return runInfoCommand(o);
     if (o.command == QStringLiteral("run"))
         return runCommand(o);
+    if (o.command == QStringLiteral("hist"))
+        return histCommand(o);
     return decodeCommand(o);
 }
 

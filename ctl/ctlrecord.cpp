@@ -72,8 +72,9 @@ RunOptions runOptions()
                                            "its name and text go into the run's header."), s("FILE")),
         QCommandLineOption(s("format"), s("decode: text (the log's, the default), csv (a first line names the "
                                           "columns) or jsonl (one JSON object a line)."), s("FORMAT")),
-        QCommandLineOption(s("id"), s("decode: only reports of these IDs, e.g. 5,7,10-12."), s("IDS")),
-        QCommandLineOption(s("level"), s("decode: only reports of these priority levels (0-7), e.g. 1,3."),
+        QCommandLineOption(s("id"), s("decode: only reports of these IDs, e.g. 5,7,10-12; hist: the one ID counted."), s("IDS")),
+        QCommandLineOption(s("level"), s("decode: only reports of these priority levels (0-7), e.g. 1,3; hist: the one level counted "
+                                              "(default any)."),
                            s("LEVELS")),
     };
 }
