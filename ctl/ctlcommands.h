@@ -2,9 +2,12 @@
 
 #include "ctlscan.h"
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+class ReadoutExport;
 
 namespace Ctl {
 
@@ -34,6 +37,11 @@ struct Options
     QString raw;         // listen: file for the raw packets
     bool force = false;  // listen: --raw may replace an existing file
     QString output;      // program build: the binary file to write
+    QString metrics;     // listen: HOST:PORT to serve metrics on (empty: none)
+    QHostAddress metricsAddress;
+    quint16 metricsPort = 0;
+    QString publish;     // listen: ZeroMQ endpoint of the report stream (empty: none)
+    int publishHighWaterMark = 1000;
     ScanOptions scan;
     QString command;
     QStringList args;
@@ -59,6 +67,11 @@ int stopCommand(const Options &o);
 int downloadCommand(const Options &o);
 int listenCommand(const Options &o);
 int decodeCommand(const Options &o);
+
+// listen's --metrics and --publish: started before the module is connected (BadUsage, with the
+// message printed, when they cannot), and the stream's counts after the summary.
+int startExport(const Options &o, ReadoutExport &out);
+void exportSummary(const ReadoutExport &out);
 
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);

@@ -3,6 +3,7 @@
 #include "ctlprogram.h"
 
 #include "datatext.h"
+#include "metricsserver.h"
 #include "modeword.h"
 
 #include <QCommandLineParser>
@@ -125,10 +126,22 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                                 "once the module is connected; a file with something in it is replaced only with --force."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen: let --raw replace an earlier capture."));
+    const QCommandLineOption metrics(QStringLiteral("metrics"),
+                                     QStringLiteral("listen: serve Prometheus metrics at http://HOST:PORT/metrics "
+                                                    "(PORT alone: on 127.0.0.1; port 0: a free one, printed)."),
+                                     QStringLiteral("HOST:PORT"));
+    const QCommandLineOption publish(QStringLiteral("publish"),
+                                     QStringLiteral("listen: publish the reports on a ZeroMQ PUB socket bound to "
+                                                    "ENDPOINT (tcp://HOST:PORT, tcp://HOST:* for a free port, ipc://PATH)."),
+                                     QStringLiteral("ENDPOINT"));
+    const QCommandLineOption publishHwm(QStringLiteral("publish-hwm"),
+                                        QStringLiteral("listen: messages a subscriber may fall behind before "
+                                                       "messages are dropped (default 1000)."),
+                                        QStringLiteral("N"));
     const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
                                     QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
-                  echo, verify, count, seconds, raw, force, output});
+                  echo, verify, count, seconds, raw, force, output, metrics, publish, publishHwm});
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
@@ -174,7 +187,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         {&output, c == QStringLiteral("program")},
         {&idRange, vme}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
-        {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening}};
+        {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening},
+        {&metrics, listening}, {&publish, listening}, {&publishHwm, listening}};
     for (const QCommandLineOption &opt : scanning)
         applies.append({&opt, scan});
     for (const auto &[opt, ok] : applies) {
@@ -252,6 +266,20 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.verify = p.isSet(verify);
     o.raw = p.value(raw);
     o.output = p.value(output);
+    o.metrics = p.value(metrics);
+    if (!o.metrics.isEmpty() &&
+        !MetricsServer::parseHostPort(o.metrics, o.metricsAddress, o.metricsPort, text)) {
+        text = QStringLiteral("bad value for --metrics: ") + text;
+        return BadUsage;
+    }
+    o.publish = p.value(publish);
+    if (p.isSet(publishHwm)) {
+        if (!number(publishHwm, 1000000, v) || v == 0) {
+            text = QStringLiteral("bad value \"%1\" for --publish-hwm: give 1 to 1000000").arg(p.value(publishHwm));
+            return BadUsage;
+        }
+        o.publishHighWaterMark = int(v);
+    }
     if (!readScanOptions(p, o, text))
         return BadUsage;
 

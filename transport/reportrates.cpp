@@ -26,6 +26,7 @@ void ReportRates::merge(ReportTally &tally, qint64 time)
         Count &c = counts[key];
         total += e.count;
         e.count += c.count;
+        e.bytes += c.bytes;
         c = e;
         e = ReportTally::Entry();
     }
@@ -64,6 +65,7 @@ ReportRates::Snapshot ReportRates::sample(qint64 now)
         src.level = quint8(it.key() >> 9);
         src.polling = (it.key() & 0x100) != 0;
         src.count = c.count;
+        src.bytes = c.bytes;
         src.perSecond = ratePerSecond(base.counts.value(it.key()), c.count, span);
         src.lastSeen = c.lastSeen;
         const int item = VmeModeWord::itemSize((c.mode >> 10) & 0x3);
@@ -84,6 +86,29 @@ ReportRates::Snapshot ReportRates::sample(qint64 now)
     while (!minute.isEmpty() && minute.first().first < now - HistoryMs)
         minute.removeFirst();
     out.minute = minute;
+    return out;
+}
+
+ReportRates::Snapshot ReportRates::totals()
+{
+    QMutexLocker lock(&mutex);
+    Snapshot out;
+    out.total = total;
+    out.crcErrors = crcErrors;
+    QList<int> keys = counts.keys();
+    std::sort(keys.begin(), keys.end());
+    out.sources.reserve(keys.size());
+    for (const int key : keys) {
+        const Count &c = counts[key];
+        Source src;
+        src.id = quint8(key & 0xFF);
+        src.level = quint8(key >> 9);
+        src.polling = (key & 0x100) != 0;
+        src.count = c.count;
+        src.bytes = c.bytes;
+        src.lastSeen = c.lastSeen;
+        out.sources.append(src);
+    }
     return out;
 }
 

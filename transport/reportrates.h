@@ -36,6 +36,7 @@ public:
         Entry &e = entries[size_t(key)];
         if (e.count++ == 0)
             active.push_back(quint16(key));
+        e.bytes += quint64(KelvoPacket::HeaderSize + dataSize);
         e.lastSeen = now;
         e.mode = header.mode;
         // The last (up to) 4 bytes: the last item of any data width.
@@ -51,6 +52,7 @@ private:
     struct Entry
     {
         quint64 count = 0;
+        quint64 bytes = 0; // headers included, as on the wire
         qint64 lastSeen = 0;
         quint16 mode = 0;
         quint8 tailSize = 0;
@@ -75,6 +77,7 @@ public:
         quint8 level = 0;
         bool polling = false;
         quint64 count = 0;
+        quint64 bytes = 0; // headers included
         double perSecond = 0;
         qint64 lastSeen = 0; // ms since the epoch
         QString lastItem;    // hexadecimal, in the report's data width; empty without data
@@ -93,6 +96,10 @@ public:
     void merge(ReportTally &tally, qint64 time);
     // Window: the counts now, with the rates since the sample of about a second ago.
     Snapshot sample(qint64 now);
+    // The counts as of the last merge, sources by key (level, interrupt before polling, ID),
+    // without rates: for readers other than the window (a metrics scrape), which must not
+    // disturb the window's samples.
+    Snapshot totals();
     // Back to nothing counted (the log is not the business of this class).
     void reset();
 
