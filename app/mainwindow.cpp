@@ -4,6 +4,7 @@
 #include "operationstatus.h"
 #include "operatorfont.h"
 #include "ratestab.h"
+#include "exportsettings.h"
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
 #include "ui_mainwindow.h"
@@ -70,6 +71,14 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     ratesTab = new RatesTab(&rates, ui->tabWidget);
     ratesTab->setObjectName(QStringLiteral("tab_rates"));
     ui->tabWidget->addTab(ratesTab, QStringLiteral("Rates"));
+    exportSettings = new ExportSettings(&rates, ratesTab);
+    ratesTab->addSettingsRow(exportSettings);
+    connect(exportSettings, &ExportSettings::tapChanged, this, [this](ReportRecorder *tap) {
+        if (tcp && tap)
+            tcp->startRecording(tap);
+        else if (tcp)
+            tcp->stopRecording();
+    });
 
     ui->tabWidget->setTabEnabled(3, false);
     ui->tabWidget->setCurrentIndex(0);
@@ -144,6 +153,9 @@ void MainWindow::connectTcp(QString addr, quint16 port)
     tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
                   ui->tab_4->readRequestSize, ui->tab_4->sleepTime);
     tcp->setRates(&rates);
+    exportSettings->setModule(addr, port);
+    if (ReportRecorder *tap = exportSettings->tap())
+        tcp->startRecording(tap);
     tcp->start();
 }
 
@@ -167,10 +179,12 @@ void MainWindow::startTcp()
     ui->tab_2->setID(quint8(ui->tab_4->minID()));
     ui->tabWidget->setTabEnabled(3, true);
     setLogBase(Qt::white);
+    exportSettings->setConnected(true);
 }
 
 void MainWindow::stopped()
 {
+    exportSettings->setConnected(false);
     ui->statusBar->showMessage(QStringLiteral("disconnected"));
     ui->tabWidget->setTabEnabled(3, false);
     ui->tab_4->setConnect(true);

@@ -14,6 +14,7 @@
 class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
+class ExportSettings;
 class RatesTab;
 class QCloseEvent;
 class QFile;
@@ -160,4 +161,6 @@ private:
     // Report counts of every connection since the last Reset, and the tab that shows them.
     ReportRates rates;
     RatesTab *ratesTab = nullptr;
+    // Metrics and the report stream for the lab's systems, on the Rates tab.
+    ExportSettings *exportSettings = nullptr;
 };

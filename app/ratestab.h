@@ -36,6 +36,8 @@ public:
     static constexpr int SampleMs = 250;
 
     explicit RatesTab(ReportRates *rates, QWidget *parent = nullptr);
+    // A row of settings below the plot (the metrics and the report stream).
+    void addSettingsRow(QWidget *row);
 
 public slots:
     void refresh();

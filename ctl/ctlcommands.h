@@ -2,6 +2,7 @@
 
 #include "ctlscan.h"
 
+#include <QBitArray>
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,12 @@ struct Options
     quint16 metricsPort = 0;
     QString publish;     // listen: ZeroMQ endpoint of the report stream (empty: none)
     int publishHighWaterMark = 1000;
+    QString program;     // record: the program file named in the run's header
+    QString format;      // decode: text, csv or jsonl (empty: text)
+    QBitArray ids;       // decode: the IDs to show (empty: all)
+    quint8 levels = 0;   // decode: bit n shows priority level n (0: all)
+    double from = -1;    // decode: seconds into the run, from (-1: the start)
+    double to = -1;      //         and before (-1: the end)
     ScanOptions scan;
     QString command;
     QStringList args;
@@ -67,6 +74,8 @@ int stopCommand(const Options &o);
 int downloadCommand(const Options &o);
 int listenCommand(const Options &o);
 int decodeCommand(const Options &o);
+int recordCommand(const Options &o);
+int runInfoCommand(const Options &o);
 
 // listen's --metrics and --publish: started before the module is connected (BadUsage, with the
 // message printed, when they cannot), and the stream's counts after the summary.

@@ -31,7 +31,7 @@ public:
 
     void setModule(const QString &address, quint16 port);
     void setConnected(bool up) { metrics.setConnected(up); }
-    void setRecorder(const RecorderCounters *recorder) { metrics.setRecorder(recorder); }
+    void setRecorder(const RunCounters *recorder) { metrics.setRecorder(recorder); }
 
     // Null while no metrics are served: then nothing needs counting.
     ReportTally *tally() { return server ? &counting : nullptr; }

@@ -26,7 +26,7 @@ void ReportMetrics::setPublisher(const ReportPublisher *p)
     publisher = p;
 }
 
-void ReportMetrics::setRecorder(const RecorderCounters *r)
+void ReportMetrics::setRecorder(const RunCounters *r)
 {
     QMutexLocker lock(&mutex);
     recorder = r;
@@ -90,13 +90,13 @@ QByteArray ReportMetrics::page(const ReportRates::Snapshot &counts, const Extra 
         e.family("tarnix_published_bytes_total", "counter", "Bytes of reports sent on the stream.");
         e.sample("tarnix_published_bytes_total", p->sentBytes());
     }
-    if (const RecorderCounters *r = extra.recorder) {
+    if (const RunCounters *r = extra.recorder) {
         e.family("tarnix_recording", "gauge", "1 while a run file is being recorded.");
-        e.sample("tarnix_recording", quint64(r->recording.load()));
+        e.sample("tarnix_recording", quint64(r->state.load() == RunCounters::Recording));
         e.family("tarnix_recorded_bytes_total", "counter", "Bytes written to the run file.");
-        e.sample("tarnix_recorded_bytes_total", r->bytesWritten.load());
-        e.family("tarnix_recorded_reports_total", "counter", "Reports written to the run file.");
-        e.sample("tarnix_recorded_reports_total", r->reportsWritten.load());
+        e.sample("tarnix_recorded_bytes_total", r->fileBytes.load());
+        e.family("tarnix_recorded_reports_total", "counter", "Reports recorded into the run file.");
+        e.sample("tarnix_recorded_reports_total", r->reports.load());
     }
     return e.take();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reportrates.h"
+#include "runwriter.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -9,14 +10,6 @@
 #include <atomic>
 
 class ReportPublisher;
-
-// What a recorder says of itself while it runs: written by the recording thread, read by a scrape.
-struct RecorderCounters
-{
-    std::atomic<bool> recording{false};
-    std::atomic<quint64> bytesWritten{0};
-    std::atomic<quint64> reportsWritten{0};
-};
 
 // The metrics of one module's readout, as a page for Prometheus: the counts per source from the
 // shared report counting, the connection's state, and the counters of the report stream and the
@@ -32,7 +25,7 @@ public:
     void setConnected(bool up);
     // Either may be null (not running); they must outlive this object or be unset first.
     void setPublisher(const ReportPublisher *publisher);
-    void setRecorder(const RecorderCounters *recorder);
+    void setRecorder(const RunCounters *recorder);
 
     QByteArray page();
 
@@ -44,7 +37,7 @@ public:
         QString address;
         quint16 port = 0;
         const ReportPublisher *publisher = nullptr;
-        const RecorderCounters *recorder = nullptr;
+        const RunCounters *recorder = nullptr;
     };
     static QByteArray page(const ReportRates::Snapshot &counts, const Extra &extra);
 
@@ -54,7 +47,7 @@ private:
     QString address;
     quint16 port = 0;
     const ReportPublisher *publisher = nullptr;
-    const RecorderCounters *recorder = nullptr;
+    const RunCounters *recorder = nullptr;
     std::atomic<bool> connected{false};
     std::atomic<quint64> connects{0};
 };
