@@ -4,6 +4,7 @@
 #include "metricsserver.h"
 #include "reportmetrics.h"
 #include "reportpublisher.h"
+#include "runreader.h"
 #include "tarnixsim.h"
 
 #include <QJsonArray>
@@ -99,6 +100,11 @@ private slots:
         extra.connects = 2;
         extra.address = QStringLiteral("10.1.2.3");
         extra.port = 24;
+        RunCounters recorder;
+        recorder.state = RunCounters::Recording;
+        recorder.fileBytes = 4096;
+        recorder.reports = 4;
+        extra.recorder = &recorder;
         const QByteArray text = ReportMetrics::page(rates.totals(), extra);
         std::setlocale(LC_NUMERIC, "C");
         QLocale::setDefault(QLocale::c());
@@ -129,7 +135,16 @@ private slots:
             "tarnix_connects_total 2\n"
             "# HELP tarnix_module_info The module read out: its address and TCP port.\n"
             "# TYPE tarnix_module_info gauge\n"
-            "tarnix_module_info{address=\"10.1.2.3\",port=\"24\"} 1\n"));
+            "tarnix_module_info{address=\"10.1.2.3\",port=\"24\"} 1\n"
+            "# HELP tarnix_recording 1 while a run file is being recorded.\n"
+            "# TYPE tarnix_recording gauge\n"
+            "tarnix_recording 1\n"
+            "# HELP tarnix_recorded_bytes_total Bytes written to the run file.\n"
+            "# TYPE tarnix_recorded_bytes_total counter\n"
+            "tarnix_recorded_bytes_total 4096\n"
+            "# HELP tarnix_recorded_reports_total Reports recorded into the run file.\n"
+            "# TYPE tarnix_recorded_reports_total counter\n"
+            "tarnix_recorded_reports_total 4\n"));
 
         // Label values and help texts that need escaping; values beyond the counts.
         Exposition e;
@@ -226,7 +241,7 @@ private slots:
     }
 
     // A subscriber that keeps up gets every report from the first message it sees, in order,
-    // each message whole and numbered, the same bytes as the raw capture of the same run.
+    // each message whole and numbered, the same bytes as the run file of the same run.
     void streamKeptUp()
     {
         TarnixSimThread m;
@@ -237,13 +252,13 @@ private slots:
         config.reports.rate = 20000;
         QVERIFY(m.startSim(config));
         QTemporaryDir dir;
-        const QString raw = dir.filePath(QStringLiteral("run.raw"));
+        const QString run = dir.filePath(QStringLiteral("run.pcapng"));
         Listen ctl;
         const QString topic = QStringLiteral("127.0.0.1:%1").arg(m.sim()->tcpPort());
         ctl.p.start(QStringLiteral(TARNIXCTL_EXE),
                     {QStringLiteral("-a"), QStringLiteral("127.0.0.1"), QStringLiteral("--tcp-port"),
-                     QString::number(m.sim()->tcpPort()), QStringLiteral("--raw"), raw, QStringLiteral("--publish"),
-                     QStringLiteral("tcp://127.0.0.1:*"), QStringLiteral("listen")});
+                     QString::number(m.sim()->tcpPort()), QStringLiteral("--publish"),
+                     QStringLiteral("tcp://127.0.0.1:*"), QStringLiteral("record"), run});
         const QString endpoint = waitForLine(ctl.p, QStringLiteral("publishing reports on (\\S+)\n"));
         QVERIFY2(endpoint.startsWith(QStringLiteral("tcp://127.0.0.1:")), qPrintable(endpoint));
 
@@ -278,9 +293,12 @@ private slots:
         QVERIFY(ctl.p.readAllStandardError().contains("0 dropped"));
         // Report k carries k in its first item: the first one seen says where the capture has it.
         const qint64 first = qFromBigEndian<quint32>(stream.constData() + 12);
-        QFile f(raw);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll().mid(first * 16, stream.size()), stream);
+        RunReader reader;
+        QVERIFY(reader.open(run));
+        QByteArray recorded;
+        for (RunBatch b; reader.next(b);)
+            recorded.append(b.data, b.size);
+        QCOMPARE(recorded.mid(first * 16, stream.size()), stream);
     }
 
     // A subscriber that stops reading: the publisher goes on at once, counts every message it
