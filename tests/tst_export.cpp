@@ -1,11 +1,18 @@
 // What a lab's systems see of a readout: the metrics page as text, the page scraped by a real
 // Prometheus server from tarnixctl, and the report stream taken by a ZeroMQ subscriber.
+#include "exportsettings.h"
 #include "exposition.h"
 #include "metricsserver.h"
 #include "reportmetrics.h"
 #include "reportpublisher.h"
 #include "runreader.h"
 #include "tarnixsim.h"
+#include "tcpthread.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -333,18 +340,68 @@ private slots:
 
         // What got through, and the gaps its numbers show, add up to what was published.
         sub.set(zmq::sockopt::rcvtimeo, 500);
-        quint64 got = 0, next = before;
+        quint64 got = 0, next = before, gaps = 0;
         zmq::message_t frame[3];
-        while (sub.recv(frame[0])) {
-            QVERIFY(sub.recv(frame[1]) && sub.recv(frame[2]));
+        auto take = [&] {
+            if (!sub.recv(frame[0]) || !sub.recv(frame[1]) || !sub.recv(frame[2]))
+                return false;
             const quint64 n = qFromBigEndian<quint64>(frame[1].data<uchar>());
-            if (n < before)
-                continue; // a late probe
-            QVERIFY(n >= next);
-            next = n + 1;
-            ++got;
+            if (n >= before) { // not a late probe
+                gaps += n - next;
+                next = n + 1;
+                ++got;
+            }
+            return true;
+        };
+        while (take()) {
         }
+        // One more once the queue is empty: it goes out, numbered after all that were dropped.
+        QVERIFY(pub.publish(batch.constData(), 16, 1, 0));
+        QVERIFY(take());
+        --got;
+        QCOMPARE(next, before + total + 1);
+        QCOMPARE(gaps, dropped);
         QCOMPARE(got, quint64(total) - dropped);
+    }
+
+    // The Rates tab's row: off until ticked, on 127.0.0.1; ticked, it serves the window's counts
+    // and publishes what the command thread reads.
+    void windowRow()
+    {
+        TarnixSimThread m;
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        config.reportsOnConnect = true;
+        config.reports.count = 0;
+        config.reports.rate = 2000;
+        QVERIFY(m.startSim(config));
+        ReportRates rates;
+        ExportSettings row(&rates);
+        auto *serve = row.findChild<QCheckBox *>(QStringLiteral("serveMetrics"));
+        QVERIFY(!serve->isChecked());
+        QCOMPARE(row.findChild<QLineEdit *>(QStringLiteral("metricsAddress"))->text(), QStringLiteral("127.0.0.1"));
+        row.findChild<QSpinBox *>(QStringLiteral("metricsPort"))->setValue(0);
+        serve->setChecked(true);
+        const QString url = row.findChild<QLabel *>(QStringLiteral("metricsState"))->text();
+        QVERIFY2(url.startsWith(QStringLiteral("http://127.0.0.1:")), qPrintable(url));
+        row.findChild<QLineEdit *>(QStringLiteral("publishEndpoint"))->setText(QStringLiteral("tcp://127.0.0.1:*"));
+        row.findChild<QCheckBox *>(QStringLiteral("publishReports"))->setChecked(true);
+        zmq::context_t context;
+        zmq::socket_t sub(context, zmq::socket_type::sub);
+        sub.set(zmq::sockopt::rcvtimeo, 5000);
+        sub.set(zmq::sockopt::subscribe, "");
+        sub.connect(row.findChild<QLabel *>(QStringLiteral("publishState"))->text().toStdString());
+
+        QTcpThread tcp(QStringLiteral("127.0.0.1"), m.sim()->tcpPort());
+        tcp.setRates(&rates);
+        row.setModule(QStringLiteral("127.0.0.1"), m.sim()->tcpPort());
+        tcp.startRecording(row.tap());
+        tcp.start();
+        zmq::message_t topic;
+        QVERIFY2(sub.recv(topic), "no message within 5 s");
+        QCOMPARE(QString::fromStdString(topic.to_string()), QStringLiteral("127.0.0.1:%1").arg(m.sim()->tcpPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(get(url).contains("tarnix_reports_total{id=\"0x05\",level=\"0\",kind=\"polling\"}"), 5000);
+        tcp.stopRecording();
     }
 };
 
