@@ -26,10 +26,19 @@ qint64 scrape(quint16 port)
     if (!s.waitForConnected(3000))
         return -1;
     s.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    // Read to the end of the body that Content-Length announces.
     QByteArray got;
-    while (s.waitForReadyRead(3000))
+    qsizetype end = -1;
+    while (end < 0 || got.size() < end) {
+        if (!s.waitForReadyRead(3000))
+            return -1;
         got += s.readAll();
-    got += s.readAll();
+        const qsizetype head = got.indexOf("\r\n\r\n");
+        const auto m = QRegularExpression(QStringLiteral("content-length: *(\\d+)"), QRegularExpression::CaseInsensitiveOption)
+                           .match(QString::fromLatin1(got.left(head)));
+        if (head >= 0 && m.hasMatch())
+            end = head + 4 + m.captured(1).toLongLong();
+    }
     return got.size();
 }
 
@@ -106,7 +115,7 @@ int main(int argc, char **argv)
     zmq::context_t context;
     zmq::socket_t idle(context, zmq::socket_type::sub);
     idle.set(zmq::sockopt::subscribe, "");
-    idle.connect((QStringLiteral("ipc://") + dir.filePath(QStringLiteral("stream"))).toStdString());
+    idle.connect(QString(QStringLiteral("ipc://") + dir.filePath(QStringLiteral("stream"))).toStdString());
 
     double best[4] = {};
     for (int r = 0; r < rounds; ++r) {

@@ -212,7 +212,7 @@ private slots:
         QVERIFY2(!url.isEmpty(), "tarnixctl did not say where its metrics are");
         QByteArray type;
         QVERIFY(get(url, &type).contains("tarnix_connected 1\n"));
-        QCOMPARE(type, QByteArray(Exposition::ContentType));
+        QCOMPARE(type, QByteArray("text/plain; version=0.0.4; charset=utf-8"));
 
         QTemporaryDir dir;
         QFile yml(dir.filePath(QStringLiteral("prometheus.yml")));
