@@ -35,6 +35,23 @@ const char Description[] =
     "single VME reads and writes over the TCP command channel, program files, and\n"
     "the reports of its programs.\n"
     "\n"
+    "read, write and scan give their commands IDs from --id-range and take as the\n"
+    "answer only the packet with the command's ID and mode word; every other\n"
+    "packet is a program's report and is skipped. The range must not hold IDs\n"
+    "that the module's programs use.\n"
+    "\n"
+    "--timeout bounds each wait: the connection, each TCP command's answer, and\n"
+    "each of the three attempts of an RBCP request (an attempt lasts its --timeout\n"
+    "whatever else arrives).\n"
+    "\n"
+    "Each option belongs to the commands its help names; given to another command\n"
+    "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
+    "command but decode, run-info and program.\n"
+    "\n";
+
+// The lists, after the program texts' help; each "Heading:" becomes a section of the man page.
+const char Lists[] =
+    "\n"
     "Commands:\n"
     "  info                   the module's network settings and logic version\n"
     "  read ADDRESS [COUNT]   read COUNT items (default 1), print them as a hex dump\n"
@@ -60,20 +77,11 @@ const char Description[] =
     "                         print the addresses that answer (default A24, D16,\n"
     "                         every 0x10000)\n"
     "\n"
-    "read, write and scan give their commands IDs from --id-range and take as the\n"
-    "answer only the packet with the command's ID and mode word; every other\n"
-    "packet is a program's report and is skipped. The range must not hold IDs\n"
-    "that the module's programs use.\n"
-    "\n"
-    "--timeout bounds each wait: the connection, each TCP command's answer, and\n"
-    "each of the three attempts of an RBCP request.\n"
-    "\n"
-    "Each option belongs to the commands its help names; given to another command\n"
-    "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode, run-info and program.\n"
-    "\n"
-    "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
-    "(nothing was sent), 3 no answer or a network failure.";
+    "Exit status:\n"
+    "  0                      success\n"
+    "  1                      the module refused or a check failed\n"
+    "  2                      bad usage (nothing was sent)\n"
+    "  3                      no answer or a network failure";
 
 int indexOf(const QStringList &labels, const QString &text)
 {
@@ -94,7 +102,7 @@ bool parseNumber(const QString &text, quint64 max, quint64 &value)
 Status parse(const QStringList &arguments, Options &o, QString &text)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp());
+    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp() + QString::fromLatin1(Lists));
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
@@ -222,14 +230,18 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         text = QStringLiteral("bad value \"%1\" for --%2").arg(p.value(opt), opt.names().last());
         return false;
     };
-    v = o.tcpPort;
-    if (!number(tcpPort, 65535, v))
+    // Port 0 names no port of the module: it would only be refused by the network.
+    auto port = [&](const QCommandLineOption &opt, quint16 &out) {
+        v = out;
+        if (!number(opt, 65535, v) || v == 0) {
+            text = QStringLiteral("bad value \"%1\" for --%2 (1 to 65535)").arg(p.value(opt), opt.names().last());
+            return false;
+        }
+        out = quint16(v);
+        return true;
+    };
+    if (!port(tcpPort, o.tcpPort) || !port(udpPort, o.udpPort))
         return BadUsage;
-    o.tcpPort = quint16(v);
-    v = o.udpPort;
-    if (!number(udpPort, 65535, v))
-        return BadUsage;
-    o.udpPort = quint16(v);
     v = quint64(o.timeoutMs);
     if (!number(timeout, 3600000, v) || v == 0) {
         if (text.isEmpty())

@@ -45,7 +45,8 @@ class Lines
 {
 public:
     explicit Lines(const ScanOptions &s, std::function<void()> beforeLine)
-        : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode)), beforeLine(std::move(beforeLine))
+        : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode)), step(s.step),
+          top(addressSpaceTop(s.addressMode)), beforeLine(std::move(beforeLine))
     {
         modes = (VmeModeWord::addressModeLabels().at(s.addressMode) + QLatin1Char(' ') +
                  VmeModeWord::dataModeLabels().at(s.dataMode)).toLatin1();
@@ -74,9 +75,10 @@ private:
         const auto base = static_cast<unsigned long long>(first.first);
         if (run == 1)
             std::printf("0x%08llx %s 0x%0*x\n", base, modes.constData(), 2 * size, first.second);
-        else
-            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", base, static_cast<unsigned long long>(last),
-                        modes.constData(), static_cast<unsigned long long>(run));
+        else // from the first base to the end of the last step, within the address space
+            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", base,
+                        static_cast<unsigned long long>(last + qMin(step - 1, top - last)), modes.constData(),
+                        static_cast<unsigned long long>(run));
         // Out at once, so a scan cut short by Ctrl-C still leaves what it found in a file.
         std::fflush(stdout);
         run = 0;
@@ -84,6 +86,8 @@ private:
 
     bool folding;
     int size;
+    quint64 step;
+    quint64 top;
     std::function<void()> beforeLine;
     QByteArray modes;
     quint64 run = 0;
@@ -152,6 +156,9 @@ public:
                 return stop(NoAnswer, QStringLiteral("CRC error in a header from the module"));
             }
         }
+        if (refusals > 0)
+            return stop(Refused, QStringLiteral("%1 of the addresses refused the read with a parameter error")
+                                     .arg(refusals));
         return stop(Success, QString());
     }
 
@@ -187,6 +194,14 @@ private:
     {
         const quint16 status = answer.header.mode;
         Read &r = reads[size_t(quint64(stepOfId[answer.header.id]) - retired)];
+        if (status & VmeModeWord::StatusParamError && s.keepGoing) {
+            ++refusals;
+            r.outcome = Outcome::NoSlave;
+            hideProgress();
+            fail(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
+                              .arg(hex(status, 4), hex(r.base + s.offset, 8)));
+            return true;
+        }
         if (status & VmeModeWord::StatusParamError) {
             refusal = true;
             refusedAt = r.base;
@@ -274,6 +289,7 @@ private:
     std::deque<Read> reads;
     std::vector<qint64> stepOfId; // the step each ID was last sent for
     bool refusal = false;         // a read came back with a parameter error
+    quint64 refusals = 0;         // parameter errors passed over with --keep-going
     bool sendFailed = false;
     quint64 refusedAt = 0;
     CommandIdRange ids;
@@ -301,7 +317,10 @@ QList<QCommandLineOption> scanOptions()
                     "(default 0).", "N"),
         o("in-flight", "scan: reads sent ahead of their answers, 1 to 256, at most one per ID of "
                        "--id-range (default 64).", "N"),
-        o("ranges", "scan: fold answering neighbours into one line per range."),
+        o("ranges", "scan: fold answering neighbours into one line per range: its first base, the "
+                    "last base plus --step minus 1, and the number of addresses."),
+        o("keep-going", "scan: report a parameter error on standard error and go on (exit status 1 at "
+                        "the end)."),
     };
 }
 
@@ -337,6 +356,7 @@ bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
         !number("offset", 0, last, s.offset) || !number("in-flight", 1, 256, inFlight))
         return false;
     s.ranges = isSet("ranges");
+    s.keepGoing = isSet("keep-going");
     s.inFlight = int(qMin<quint64>(inFlight, quint64(o.idLast - o.idFirst + 1)));
     if (s.from > s.to) {
         text = QStringLiteral("scan: --from %1 lies after --to %2").arg(hex(s.from, 8), hex(s.to, 8));
