@@ -32,7 +32,7 @@ dpkg-deb -f "$DEB" Description | grep -q tarnixctl || fail "Description"
 # The man pages are real pages made from the programs' help.
 X="$OUT/x"
 dpkg-deb -x "$DEB" "$X"
-zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL 1' || fail "tarnixctl man page"
+zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL "\?1' || fail "tarnixctl man page"
 zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'download FILE' || fail "tarnixctl man page body"
 zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'keep\\-going' || fail "tarnixctl man page lacks an option"
 zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- '--tcp-port' || fail "tarnix-sim man page body"
