@@ -15,6 +15,7 @@
 class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
+class ExportSettings;
 class RatesTab;
 class RecordControl;
 struct RunHeader;
@@ -192,4 +193,6 @@ private:
     // command thread.
     HistogramSet histograms;
     HistogramsTab *histogramsTab = nullptr;
+    // Metrics and the report stream for the lab's systems, on the Rates tab.
+    ExportSettings *exportSettings = nullptr;
 };

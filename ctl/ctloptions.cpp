@@ -4,6 +4,7 @@
 #include "ctlrecord.h"
 
 #include "datatext.h"
+#include "metricsserver.h"
 #include "modeword.h"
 
 #include <QCommandLineParser>
@@ -155,10 +156,22 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                                 "once the module is connected; a file with something in it is replaced only with --force."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen, record: let --raw or record replace an earlier capture or run."));
+    const QCommandLineOption metrics(QStringLiteral("metrics"),
+                                     QStringLiteral("listen, record: serve Prometheus metrics at http://HOST:PORT/metrics "
+                                                    "(PORT alone: on 127.0.0.1; port 0: a free one, printed)."),
+                                     QStringLiteral("HOST:PORT"));
+    const QCommandLineOption publish(QStringLiteral("publish"),
+                                     QStringLiteral("listen, record: publish the reports on a ZeroMQ PUB socket bound to "
+                                                    "ENDPOINT (tcp://HOST:PORT, tcp://HOST:* for a free port, ipc://PATH)."),
+                                     QStringLiteral("ENDPOINT"));
+    const QCommandLineOption publishHwm(QStringLiteral("publish-hwm"),
+                                        QStringLiteral("listen, record: messages a subscriber may fall behind before "
+                                                       "messages are dropped (default 1000)."),
+                                        QStringLiteral("N"));
     const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
                                     QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
-                  echo, verify, count, seconds, raw, force, output});
+                  echo, verify, count, seconds, raw, force, output, metrics, publish, publishHwm});
     const RunOptions runs = runOptions();
     p.addOptions({runs.program, runs.format, runs.id, runs.level});
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
@@ -220,7 +233,9 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
         {&count, listening || recording}, {&seconds, listening || recording}, {&raw, listening},
         {&force, listening || recording}, {&runs.program, recording}, {&runs.format, decoding},
-        {&runs.id, decoding || c == QStringLiteral("hist")}, {&runs.level, decoding || c == QStringLiteral("hist")}};
+        {&runs.id, decoding || c == QStringLiteral("hist")}, {&runs.level, decoding || c == QStringLiteral("hist")},
+        {&metrics, listening || recording}, {&publish, listening || recording},
+        {&publishHwm, listening || recording}};
     for (const QCommandLineOption &opt : scanning)
         applies.append({&opt, scan || (decoding && isRunRange(opt))});
     for (const QCommandLineOption &opt : histogram)
@@ -320,6 +335,20 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.dryRun = p.isSet(dryRun);
     o.raw = p.value(raw);
     o.output = p.value(output);
+    o.metrics = p.value(metrics);
+    if (!o.metrics.isEmpty() &&
+        !MetricsServer::parseHostPort(o.metrics, o.metricsAddress, o.metricsPort, text)) {
+        text = QStringLiteral("bad value for --metrics: ") + text;
+        return BadUsage;
+    }
+    o.publish = p.value(publish);
+    if (p.isSet(publishHwm)) {
+        if (!number(publishHwm, 1000000, v) || v == 0) {
+            text = QStringLiteral("bad value \"%1\" for --publish-hwm: give 1 to 1000000").arg(p.value(publishHwm));
+            return BadUsage;
+        }
+        o.publishHighWaterMark = int(v);
+    }
     if (!readScanOptions(p, o, text))
         return BadUsage;
     if (!readRunOptions(p, runs, o, text))

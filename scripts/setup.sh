@@ -9,6 +9,8 @@ PACKAGES=(
     libyaml-cpp-dev
     help2man
     tshark
+    qt6-httpserver-dev qt6-websockets-dev libzmq3-dev cppzmq-dev
+    prometheus python3-zmq
     xvfb xauth
     fonts-dejavu-core fonts-wqy-microhei
     "$@"
