@@ -28,12 +28,12 @@ public:
     void setModule(const QString &address, quint16 port);
     void setConnected(bool up) { metrics.setConnected(up); }
     // Where the command thread hands the reports while publishing; null otherwise.
-    ReportRecorder *tap() { return publisher.isBound() ? &streamTap : nullptr; }
+    StreamTap *tap() { return publisher.isBound() ? &streamTap : nullptr; }
     quint16 metricsPort() const { return server.port(); }
 
 signals:
     // The tap came or went: hand it to the command thread (before it is closed).
-    void tapChanged(ReportRecorder *tap);
+    void tapChanged(StreamTap *tap);
 
 private:
     void serve(bool on);

@@ -80,11 +80,9 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     setupRecordControl();
     exportSettings = new ExportSettings(&rates, ratesTab);
     ratesTab->addSettingsRow(exportSettings);
-    connect(exportSettings, &ExportSettings::tapChanged, this, [this](ReportRecorder *tap) {
-        if (tcp && tap)
-            tcp->startRecording(tap);
-        else if (tcp)
-            tcp->stopRecording();
+    connect(exportSettings, &ExportSettings::tapChanged, this, [this](StreamTap *tap) {
+        reportTap = tap;
+        attachRecorders();
     });
 
     ui->tabWidget->setTabEnabled(3, false);
@@ -164,8 +162,7 @@ void MainWindow::connectTcp(QString addr, quint16 port)
     tcp->setRates(&rates);
     tcp->setObserver(std::make_unique<HistogramFill>(&histograms));
     exportSettings->setModule(addr, port);
-    if (ReportRecorder *tap = exportSettings->tap())
-        tcp->startRecording(tap);
+    attachRecorders();
     tcp->start();
 }
 

@@ -16,6 +16,8 @@ class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
 class ExportSettings;
+class ReportRecorder;
+class StreamTap;
 class RatesTab;
 class RecordControl;
 struct RunHeader;
@@ -195,4 +197,9 @@ private:
     HistogramsTab *histogramsTab = nullptr;
     // Metrics and the report stream for the lab's systems, on the Rates tab.
     ExportSettings *exportSettings = nullptr;
+    // What the command thread hands every report to: the stream's tap while publishing, which
+    // passes each report on to the run file's writer while a run is recorded too.
+    StreamTap *reportTap = nullptr;
+    ReportRecorder *runWriter = nullptr;
+    void attachRecorders();
 };

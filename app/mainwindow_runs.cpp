@@ -6,6 +6,7 @@
 #include "programtext.h"
 #include "recordcontrol.h"
 #include "runwriter.h"
+#include "streamtap.h"
 #include "tcpthread.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,10 @@ void MainWindow::setupRecordControl()
     hooks.header = [this] { return runHeader(); };
     hooks.appendLog = [this](QString *text) { appendLog(text); };
     hooks.rates = &rates;
+    hooks.attach = [this](ReportRecorder *writer) {
+        runWriter = writer;
+        attachRecorders();
+    };
     hooks.logThreshold = logBlocks / 4;
     recorder = new RecordControl(hooks, status, ui->tab_3);
     recorder->setObjectName(QStringLiteral("recordControl"));
@@ -47,4 +52,19 @@ RunHeader MainWindow::runHeader()
             h.programText = text;
     }
     return h;
+}
+
+void MainWindow::attachRecorders()
+{
+    if (!tcp)
+        return;
+    // Once stopRecording returns the worker leaves both recorders alone, so the tap's chain can
+    // be changed.
+    tcp->stopRecording();
+    if (reportTap) {
+        reportTap->setNext(runWriter);
+        tcp->startRecording(reportTap);
+    } else if (runWriter) {
+        tcp->startRecording(runWriter);
+    }
 }

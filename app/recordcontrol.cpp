@@ -86,7 +86,10 @@ bool RecordControl::startRecording(const QString &path)
     }
     writer = std::move(w);
     recordingThread = thread;
-    thread->startRecording(writer.get());
+    if (hooks.attach)
+        hooks.attach(writer.get());
+    else
+        thread->startRecording(writer.get());
     since.start();
     record->setText(StopText);
     replay->setEnabled(false);
@@ -100,7 +103,9 @@ void RecordControl::stopRecording(const QString &reason)
         return;
     // Once stopRecording returns, the command thread no longer touches the writer; a thread that
     // has ended (or is gone) touches nothing.
-    if (recordingThread)
+    if (hooks.attach)
+        hooks.attach(nullptr);
+    else if (recordingThread)
         recordingThread->stopRecording();
     const quint64 notShown = recordingThread ? recordingThread->reportsNotShown() : 0;
     const bool ok = writer->finish(reason, RunWriter::nowNs());

@@ -31,6 +31,9 @@ public:
         std::function<void(QString *)> appendLog;   // into the Received Log
         ReportRates *rates = nullptr;
         int logThreshold = 131072;
+        // Hands the command thread the run's writer (null: the run ended), beside whatever else
+        // the window feeds from it; without it the writer is handed to the thread alone.
+        std::function<void(ReportRecorder *)> attach;
     };
     RecordControl(Hooks hooks, QLabel *status, QWidget *parent = nullptr);
     ~RecordControl() override;
