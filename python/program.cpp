@@ -1,0 +1,67 @@
+// tarnix.program: program files as text and as the binary file the window saves.
+#include "bindings.h"
+
+#include "programtext.h"
+
+namespace TarnixPy {
+
+namespace {
+
+QByteArray bytesOf(const py::object &data)
+{
+    if (py::isinstance<py::str>(data)) {
+        const std::string text = data.cast<std::string>();
+        return QByteArray(text.data(), qsizetype(text.size()));
+    }
+    const std::string bytes = data.cast<py::bytes>();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+// "line:column: message" of a refused text.
+[[noreturn]] void refuse(const ProgramText::Fault &fault)
+{
+    fail(Failure::Kind::File, fault.text());
+}
+
+QByteArray build(const QByteArray &text)
+{
+    QByteArray file;
+    if (const auto fault = ProgramText::build(text, file))
+        refuse(*fault);
+    return file;
+}
+
+} // namespace
+
+void init_program(py::module_ &m)
+{
+    py::module_ program = m.def_submodule("program", R"(
+Program files: the YAML text an operator writes and reviews, and the binary file the window
+saves and the module is loaded from (tarnixctl program show and program build).)");
+
+    program.def(
+        "build",
+        [](const py::object &text) {
+            const QByteArray file = build(bytesOf(text));
+            return py::bytes(file.constData(), size_t(file.size()));
+        },
+        py::arg("text"), R"(The binary program file of a program text (str or bytes), byte for byte what the
+window saves for that table. A refused text raises tarnix.FileError("line:column: message").)");
+
+    program.def(
+        "show",
+        [](const py::object &data) {
+            QByteArray file = bytesOf(data);
+            // A text is shown as the canonical text of what it builds.
+            if (ProgramText::isText(file.left(512)))
+                file = build(file);
+            QString text, error;
+            if (!ProgramText::print(file, QStringLiteral("program"), text, error))
+                fail(Failure::Kind::File, error);
+            return text.toStdString();
+        },
+        py::arg("data"), R"(The canonical text of a program file (bytes of a binary file, or a text): fixed order
+and spelling, so that the same table always prints the same text.)");
+}
+
+} // namespace TarnixPy

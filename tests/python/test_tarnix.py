@@ -1,0 +1,136 @@
+# The Python module against tarnix-sim: every call once with exact values, every exception
+# once with its message and address.
+import threading
+
+import numpy as np
+import pytest
+
+import tarnix
+
+TEXT = """\
+defaults: {address mode: A32, access mode: User Data, data mode: D32, read/write: Read}
+interactive ids: 128-255
+events: [Polling]
+programs:
+  - program: polling
+    interval: 10 ms
+    level: 2
+    instructions:
+      - {id: 1, address: 0x00200000, read/write: Read, data mode: D32, length: 2, access mode: User Data, address mode: A32}
+"""
+
+
+def test_write_then_read_in_each_item_size(sim):
+    with sim().module() as m:
+        assert m.write(0x1000, [0x11223344, 0x55667788, 0xDEADBEEF]) is None
+        words = m.read(0x1000, 3)
+        assert words.dtype == np.uint32 and words.tolist() == [0x11223344, 0x55667788, 0xDEADBEEF]
+        assert m.read(0x1000, 4, data_mode="d16").tolist() == [0x1122, 0x3344, 0x5566, 0x7788]
+        assert m.read(0x1001, 2, data_mode="D8").tolist() == [0x22, 0x33]
+        assert m.write(0x1000, np.array([7], dtype=np.uint8), echo=True).tolist() == [7]
+        # 300 items are two commands of 63 items and more: every item in its place.
+        m.write(0x2000, np.arange(300) * 3)
+        assert (m.read(0x2000, 300) == np.arange(300) * 3).all()
+
+
+@pytest.mark.parametrize("call, kind, message, address", [
+    (lambda m: m.read(0x8000), tarnix.VmeError, "VME error (MODE:0x0a04) at 0x00008000", 0x8000),
+    (lambda m: m.read(0x200000, address_mode="A24"), tarnix.ParameterError,
+     "parameter error (MODE:0x0901) at 0x00200000", 0x200000),
+    (lambda m: m.read(0x1002), tarnix.ParameterError, "The address must be 4byte aligned.", 0x1002),
+    (lambda m: m.read(0xFFFC, 2, address_mode="A16"), tarnix.ParameterError,
+     "read: the transfer ends at 0x10003, beyond A16 (0xffff)", 0xFFFC),
+    (lambda m: m.read(0, data_mode="D64"), tarnix.ParameterError,
+     'bad value "D64" for data_mode: one of D8, D16, D32', None),
+    (lambda m: m.write(0, [0x100], data_mode="D8"), tarnix.ParameterError, "write: 256 is not a 8-bit item", None),
+    (lambda m: m.write(0, [1.5]), tarnix.ParameterError, "write: the values must be integers, not float64", None),
+    (lambda m: m.enable(["Interrupt8"]), tarnix.ParameterError,
+     'enable: "Interrupt8" is not an event: Polling or Interrupt1 to Interrupt7', None),
+])
+def test_refusals(sim, call, kind, message, address):
+    with sim("--unmapped", "A32:0x8000+0x100", "--param-error", "A24:0x200000-0x20FFFF").module() as m:
+        with pytest.raises(kind) as refused:
+            call(m)
+        assert str(refused.value) == message and refused.value.address == address
+        assert isinstance(refused.value, tarnix.Error)
+        # The connection serves the next access as before.
+        assert m.read(0x1000).shape == (1,)
+
+
+def test_silent_module_lets_other_threads_run(sim):
+    counted = [0]
+    done = threading.Event()
+
+    def count():
+        while not done.is_set():
+            counted[0] += 1
+
+    with sim("--no-answers").module(timeout=0.5) as m:
+        worker = threading.Thread(target=count)
+        worker.start()
+        try:
+            before = counted[0]
+            with pytest.raises(tarnix.TimeoutError) as silent:
+                m.read(0x1000)
+            during = counted[0] - before
+        finally:
+            done.set()
+            worker.join(10)
+    assert str(silent.value) == "no answer from the module" and silent.value.address == 0x1000
+    assert isinstance(silent.value, TimeoutError)
+    assert during > 1000
+
+
+def test_closed_port_is_a_timeout_error():
+    with pytest.raises(tarnix.TimeoutError, match=r"^cannot connect to 127\.0\.0\.1:1: "):
+        tarnix.Module("127.0.0.1", tcp_port=1).read(0)
+
+
+def test_info_stop_and_scan(sim):
+    s = sim("--mac", "02:00:5E:10:20:30", "--version-register", "0x0A0B0C0D",
+            "--slave", "A24:0x100000-0x10FFFF", "--slave", "A24:0x540000-0x55FFFF")
+    with s.module() as m:
+        info = m.info()
+        assert {k: info[k] for k in ("mac", "ip", "tcp_port", "udp_port", "keep_alive", "version")} == {
+            "mac": "02:00:5E:10:20:30", "ip": "127.0.0.1", "tcp_port": s.tcp, "udp_port": s.udp,
+            "keep_alive": True, "version": "0A0B0C0D"}
+        assert info["text"] == s.ctl("-a", "127.0.0.1", "--udp-port", str(s.udp), "info")
+        m.enable(["Polling", "Interrupt3"])
+        m.stop()
+        assert m.scan() == [0x100000, 0x540000, 0x550000]
+        assert m.scan(from_=0x540000, to=0x54FFFF, step=0x4000) == [0x540000, 0x544000, 0x548000, 0x54C000]
+
+
+def test_reports_in_batches_with_their_fields(sim):
+    s = sim("--reports", "1000", "--report-items", "2", "--report-interrupt", "--report-level", "3",
+            "--report-flow", "7", "--report-id", "9", "--report-address", "0x1234")
+    with s.module() as m:
+        batches = list(m.reports(count=1000, batch=300))
+    assert [len(b) for b in batches][:3] == [300, 300, 300] or all(len(b) <= 300 for b in batches)
+    r = np.concatenate(batches)
+    assert len(r) == 1000 and (r["data"][:, 0] == np.arange(1000)).all()
+    first = r[0]
+    assert (first["id"], first["level"], first["polling"], first["flow"], first["address"], first["items"],
+            first["status"], first["mode"]) == (9, 3, False, 7, 0x1234, 2, 0, 0x0A00)
+    assert (np.diff(r["time"].astype(np.int64)) >= 0).all()
+
+
+def test_reports_end_when_the_module_closes(sim):
+    with sim("--reports", "5", "--close-after", "5").module() as m:
+        reports = m.reports()
+        assert len(next(reports)) == 5
+        with pytest.raises(tarnix.TimeoutError, match="the module closed the connection"):
+            next(reports)
+
+
+def test_program_text_round_trip(sim, tmp_path):
+    s = sim()
+    source = tmp_path / "job.yaml"
+    source.write_text(TEXT)
+    s.ctl("program", "build", str(source), "-o", str(tmp_path / "job.prg"))
+    built = tarnix.program.build(TEXT)
+    assert built == (tmp_path / "job.prg").read_bytes()
+    assert tarnix.program.show(built) == s.ctl("program", "show", str(tmp_path / "job.prg"))
+    with pytest.raises(tarnix.FileError) as refused:
+        tarnix.program.build(TEXT.replace("length: 2", "length: 99"))
+    assert str(refused.value) == "9:80: Please set Length(0-63) correctly."
