@@ -1,6 +1,7 @@
 // The Program tab: the program table, the event table and the download into the module.
 #include "mainwindow.h"
 
+#include "download.h"
 #include "editdialog.h"
 #include "generalform.h"
 #include "operationstatus.h"
@@ -15,8 +16,6 @@
 
 namespace {
 const QString InvalidSetting = QStringLiteral("Invalid Setting");
-// Time the module is given to stop its programs before its tables are rewritten.
-constexpr int StopWaitMs = 100;
 
 QString eventName(int row)
 {
@@ -325,7 +324,8 @@ void MainWindow::on_download_clicked()
     if (!udp || phase != DownloadIdle || !layPrograms())
         return;
     // The layout of this click with the event boxes of this moment, whatever happens meanwhile.
-    pendingWrites = memory.downloadWrites(quint8(checkEvent()));
+    // The stop is the worker's CmdSetFlag job; the rest follows the download's plan.
+    pendingWrites = DownloadPlan::of(memory, quint8(checkEvent())).writes();
     lockPrograms(true);
     ui->download->setEnabled(false);
     ui->tab_4->setDownloadRunning(true);
@@ -334,7 +334,7 @@ void MainWindow::on_download_clicked()
     stopWaitOver = false;
     connect(udp, &QUdpThread::setFlg, this, &MainWindow::download, Qt::UniqueConnection);
     connect(udp, &QRbcp::closed, this, &MainWindow::downloadEnd, Qt::UniqueConnection);
-    stopWait.start(StopWaitMs);
+    stopWait.start(DownloadPlan::StopWaitMs);
     udp->setCmd(QUdpThread::CmdSetFlag);
     operation->begin(QStringLiteral("Download"), udp);
     udp->start();

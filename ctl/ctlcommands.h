@@ -2,6 +2,7 @@
 
 #include "ctlscan.h"
 
+#include <QBitArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -34,6 +35,12 @@ struct Options
     QString raw;         // listen: file for the raw packets
     bool force = false;  // listen: --raw may replace an existing file
     QString output;      // program build: the binary file to write
+    QString program;     // record: the program file named in the run's header
+    QString format;      // decode: text, csv or jsonl (empty: text)
+    QBitArray ids;       // decode: the IDs to show (empty: all)
+    quint8 levels = 0;   // decode: bit n shows priority level n (0: all)
+    double from = -1;    // decode: seconds into the run, from (-1: the start)
+    double to = -1;      //         and before (-1: the end)
     ScanOptions scan;
     QString command;
     QStringList args;
@@ -59,6 +66,8 @@ int stopCommand(const Options &o);
 int downloadCommand(const Options &o);
 int listenCommand(const Options &o);
 int decodeCommand(const Options &o);
+int recordCommand(const Options &o);
+int runInfoCommand(const Options &o);
 
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);

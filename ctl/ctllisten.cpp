@@ -1,9 +1,11 @@
-// listen and decode: the reports of the module's programs, live or from a raw capture.
+// listen and decode: the reports of the module's programs, live or from a run file or raw capture.
 #include "ctlcommands.h"
 
 #include "commandclient.h"
 #include "packet.h"
 #include "reporttext.h"
+#include "reportformat.h"
+#include "runreader.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -161,33 +163,71 @@ int listenCommand(const Options &o)
 int decodeCommand(const Options &o)
 {
     if (o.args.size() != 1)
-        return fail(BadUsage, QStringLiteral("decode: give one FILE"));
-    QFile file(o.args.at(0));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(BadUsage, QStringLiteral("cannot read \"%1\": %2").arg(o.args.at(0), file.errorString()));
-    Sink sink(stdout, nullptr);
+        return fail(BadUsage, QStringLiteral("decode: give one FILE (- for standard input)"));
+    const QString name = o.args.at(0);
+    ReportFormatter::Format format = ReportFormatter::Format::Text;
+    if (!o.format.isEmpty() && !ReportFormatter::parseFormat(o.format, format))
+        return fail(BadUsage, QStringLiteral("bad value \"%1\" for --format: give text, csv or jsonl").arg(o.format));
+    RunReader reader;
+    if (!reader.open(name))
+        return fail(BadUsage, QStringLiteral("cannot read \"%1\": %2").arg(name, reader.errorString()));
+    const bool timeFilter = o.from >= 0 || o.to >= 0;
+    if (reader.isRaw() && timeFilter)
+        return fail(BadUsage, QStringLiteral("\"%1\" is a raw capture, without time stamps: --from and --to need a run file")
+                                  .arg(name));
     QElapsedTimer clock;
     clock.start();
-    PacketStream stream;
-    int status = Success;
-    for (;;) {
-        const QByteArray chunk = file.read(1 << 20);
-        stream.append(chunk);
-        bool crcError = false;
-        sink.take(stream, -1, crcError);
-        if (crcError) {
-            status = fail(Refused, QStringLiteral("CRC error in the header at byte %1").arg(sink.bytes));
-            break;
+    RunBatch batch;
+    bool more = reader.next(batch);
+    // Seconds count from the run's start, or from the first block when the header has none.
+    const qint64 origin = reader.header().startNs ? reader.header().startNs : (more ? batch.timeNs : 0);
+    ReportFormatter formatter(format, origin, !reader.isRaw());
+    QByteArray out = formatter.head();
+    out.reserve(1 << 20);
+    bool writeFailed = false;
+    auto flushOut = [&] {
+        if (!out.isEmpty() && std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
+            writeFailed = true;
+        out.resize(0);
+    };
+    qint64 reports = 0, shown = 0, bytes = 0;
+    bool broken = false;
+    for (; more && !writeFailed; more = reader.next(batch)) {
+        bytes += batch.size;
+        if (timeFilter) {
+            const double t = formatter.seconds(batch.timeNs);
+            if ((o.from >= 0 && t < o.from) || (o.to >= 0 && t >= o.to)) {
+                forEachReport(batch, [&](const RunReport &) { ++reports; });
+                continue;
+            }
         }
-        if (chunk.isEmpty()) {
-            if (stream.pending())
-                status = fail(Refused, QStringLiteral("%1 bytes at the end are not a whole packet")
-                                           .arg(stream.pending()));
+        broken = !forEachReport(batch, [&](const RunReport &r) {
+            ++reports;
+            if (!o.ids.isEmpty() && !o.ids.testBit(r.header.id))
+                return;
+            if (o.levels && !(o.levels & (1u << KelvoPacket::priorityLevel(r.header.length))))
+                return;
+            ++shown;
+            formatter.append(r, out);
+        });
+        if (out.size() >= (1 << 20) - 4096)
+            flushOut();
+        if (broken)
             break;
-        }
     }
-    summary(sink, clock.nsecsElapsed());
-    return status;
+    flushOut();
+    std::fflush(stdout);
+    const double s = clock.nsecsElapsed() / 1e9;
+    std::fprintf(stderr, "tarnixctl: %lld reports (%lld shown), %lld bytes in %.3f s (%.0f reports/s)\n",
+                 static_cast<long long>(reports), static_cast<long long>(shown), static_cast<long long>(bytes), s,
+                 s > 0 ? reports / s : 0.0);
+    if (writeFailed)
+        return fail(Refused, QStringLiteral("writing the reports failed"));
+    if (broken)
+        return fail(Refused, QStringLiteral("a block of \"%1\" holds something that is not a whole report").arg(name));
+    if (reader.status() != RunReader::Status::Complete)
+        return fail(Refused, reader.errorString());
+    return Success;
 }
 
 } // namespace Ctl

@@ -1,6 +1,7 @@
 // tarnixctl's command line: the options, their checks and the dispatch to a command.
 #include "ctlcommands.h"
 #include "ctlprogram.h"
+#include "ctlrecord.h"
 
 #include "datatext.h"
 #include "modeword.h"
@@ -47,7 +48,13 @@ const char Description[] =
     "                         saves it\n"
     "  stop                   stop every program (event enable mask 0)\n"
     "  listen                 print every report in the log's text, or save them raw\n"
-    "  decode FILE            turn a raw capture into the log's text\n"
+    "  decode FILE            turn a run file or a raw capture (- : standard input)\n"
+    "                         into the log's text, CSV or JSON lines (--format);\n"
+    "                         --id, --level, and --from/--to in seconds into the run\n"
+    "                         pick the reports shown\n"
+    "  record FILE            record every report into a run file until --count,\n"
+    "                         --seconds, SIGINT or SIGTERM (see docs/runfile.md)\n"
+    "  run-info FILE          a run file's header, counts per source and end record\n"
     "  scan                   read one item at every step of an address range and\n"
     "                         print the addresses that answer (default A24, D16,\n"
     "                         every 0x10000)\n"
@@ -62,7 +69,7 @@ const char Description[] =
     "\n"
     "Each option belongs to the commands its help names; given to another command\n"
     "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode and program.\n"
+    "command but decode, run-info and program.\n"
     "\n"
     "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
     "(nothing was sent), 3 no answer or a network failure.";
@@ -92,7 +99,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption target({QStringLiteral("a"), QStringLiteral("target")},
-                                    QStringLiteral("The module's IP address (required for every command but decode and program)."),
+                                    QStringLiteral("The module's IP address (required for every command but decode, run-info and program)."),
                                     QStringLiteral("ADDR"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"), QStringLiteral("TCP command channel port (default 24)."),
                                      QStringLiteral("N"));
@@ -116,19 +123,21 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                     QStringLiteral("TEXT"));
     const QCommandLineOption echo(QStringLiteral("echo"), QStringLiteral("write: ask for the data back and print it."));
     const QCommandLineOption verify(QStringLiteral("verify"), QStringLiteral("download: read every written byte back."));
-    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("listen: stop after N reports (0: no limit, the default)."),
+    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("listen, record: stop after N reports (0: no limit, the default)."),
                                    QStringLiteral("N"));
-    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("listen: stop after S seconds (more than 0, at most 1e9)."),
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("listen, record: stop after S seconds (more than 0, at most 1e9)."),
                                      QStringLiteral("S"));
     const QCommandLineOption raw(QStringLiteral("raw"),
                                  QStringLiteral("listen: write the raw packets to FILE instead of text. FILE is opened "
                                                 "once the module is connected; a file with something in it is replaced only with --force."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen: let --raw replace an earlier capture."));
+    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen, record: let --raw or record replace an earlier capture or run."));
     const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
                                     QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
                   echo, verify, count, seconds, raw, force, output});
+    const RunOptions runs = runOptions();
+    p.addOptions({runs.program, runs.format, runs.id, runs.level});
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
@@ -157,7 +166,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     static const QStringList commands = {QStringLiteral("info"), QStringLiteral("read"), QStringLiteral("write"),
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
                                          QStringLiteral("decode"), QStringLiteral("program"),
-                                         QStringLiteral("scan")};
+                                         QStringLiteral("scan"), QStringLiteral("record"),
+                                         QStringLiteral("run-info")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -168,15 +178,19 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const bool scan = c == QStringLiteral("scan");
     const bool vme = c == QStringLiteral("read") || c == QStringLiteral("write") || scan;
     const bool listening = c == QStringLiteral("listen");
-    const bool offline = c == QStringLiteral("decode") || c == QStringLiteral("program");
+    const bool recording = c == QStringLiteral("record");
+    const bool decoding = c == QStringLiteral("decode");
+    const bool offline = decoding || c == QStringLiteral("program") || c == QStringLiteral("run-info");
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
         {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
         {&output, c == QStringLiteral("program")},
         {&idRange, vme}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
-        {&count, listening}, {&seconds, listening}, {&raw, listening}, {&force, listening}};
+        {&count, listening || recording}, {&seconds, listening || recording}, {&raw, listening},
+        {&force, listening || recording}, {&runs.program, recording}, {&runs.format, decoding},
+        {&runs.id, decoding}, {&runs.level, decoding}};
     for (const QCommandLineOption &opt : scanning)
-        applies.append({&opt, scan});
+        applies.append({&opt, scan || (decoding && isRunRange(opt))});
     for (const auto &[opt, ok] : applies) {
         if (!ok && p.isSet(*opt)) {
             text = QStringLiteral("--%1 does not apply to %2").arg(opt->names().last(), c);
@@ -254,6 +268,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.output = p.value(output);
     if (!readScanOptions(p, o, text))
         return BadUsage;
+    if (!readRunOptions(p, runs, o, text))
+        return BadUsage;
 
     if (!offline) {
         o.target = p.value(target);
@@ -294,6 +310,10 @@ int run(const QStringList &arguments)
         return listenCommand(o);
     if (o.command == QStringLiteral("scan"))
         return scanCommand(o);
+    if (o.command == QStringLiteral("record"))
+        return recordCommand(o);
+    if (o.command == QStringLiteral("run-info"))
+        return runInfoCommand(o);
     return decodeCommand(o);
 }
 

@@ -61,8 +61,9 @@ QString programTextHelp()
 {
     return QStringLiteral(
         "\n\n"
-        "Program texts (YAML; comments allowed, not kept; one instruction per line, so\n"
-        "that a diff shows one changed instruction as one changed line):\n"
+        "Program texts (YAML, one document, at most 512 KiB; comments allowed, not\n"
+        "kept; one instruction per line, so that a diff shows one changed instruction\n"
+        "as one changed line):\n"
         "  defaults: {address mode: A32, access mode: User Data, data mode: D32,\n"
         "             read/write: Read}\n"
         "  interactive ids: 128-255\n"
@@ -92,6 +93,17 @@ bool readProgramFile(const QString &name, QByteArray &bytes, QString &failure)
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) {
         failure = ProgramFile::openFailureText(name, file.errorString());
+        return false;
+    }
+    // Longer than any program file or text: refused before it is read.
+    const bool text = ProgramText::isText(file.peek(ProbeSize));
+    const qint64 limit = text ? ProgramText::MaxTextSize : ProgramFile::MaxFileSize;
+    if (file.size() > limit) {
+        failure = QStringLiteral("\"%1\": the file holds %2 bytes, more than the %3 a program %4 may hold")
+                      .arg(name)
+                      .arg(file.size())
+                      .arg(limit)
+                      .arg(text ? QStringLiteral("text") : QStringLiteral("file"));
         return false;
     }
     bytes = file.readAll();

@@ -153,13 +153,18 @@ void dataRead(QIODevice &device, QByteArray &bytes, int n, const QString &fileNa
 }
 
 void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &defaults,
-                 const ExactRead &exactRead)
+                 const ExactRead &exactRead, const QString &fileName)
 {
     const auto *file = qobject_cast<const QFileDevice *>(&device);
-    const auto refuse = [file](const QString &reason) {
-        return readFailureText(file ? file->fileName() : QString(), reason);
-    };
+    const QString name = !fileName.isEmpty() || !file ? fileName : file->fileName();
+    const auto refuse = [&name](const QString &reason) { return readFailureText(name, reason); };
     memory = ModuleMemory();
+    if (!device.isSequential() && device.size() - device.pos() > MaxFileSize) {
+        keepRegisterSizes(memory);
+        throw refuse(QStringLiteral("The file holds %1 bytes, more than the %2 of the largest program file")
+                         .arg(device.size() - device.pos())
+                         .arg(MaxFileSize));
+    }
     QByteArray pendingDefaults;
     QSet<QPair<quint16, quint32>> seen;
     try {
@@ -226,7 +231,8 @@ QString readWhole(const QByteArray &bytes, const QString &fileName, ModuleMemory
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
     try {
-        readRecords(buffer, memory, defaults, [&](QByteArray &out, int n) { dataRead(buffer, out, n, fileName); });
+        readRecords(
+            buffer, memory, defaults, [&](QByteArray &out, int n) { dataRead(buffer, out, n, fileName); }, fileName);
     } catch (const QString &failure) {
         return failure;
     }

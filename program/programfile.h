@@ -41,6 +41,14 @@ enum RecordCode : quint16 {
 constexpr quint32 NoAddress = 0xFFFFFFFF;
 constexpr int PieceSize = 128;
 
+// The largest file a Save writes: every record at its largest, the image full. A longer file
+// was not saved by the window and is refused before its records are read.
+constexpr qint64 MaxFileSize = 2 * (7 + 4)                                                     // defaults, settings
+                               + 2 * (7 + 1) + (7 + 4) + 2 * (7 + 8)                            // stop, registers
+                               + ModuleMemory::VectorTableSize / PieceSize * (7 + PieceSize)    // vector table
+                               + (ModuleMemory::ImageLimit + PieceSize - 1) / PieceSize * (7 + PieceSize)
+                               + (7 + 1) + 2;                                                   // enable, end
+
 // Message texts; %1 is the file name, %2 the system's error text.
 QString openFailureText(const QString &fileName, const QString &error);
 QString createFailureText(const QString &fileName, const QString &error);
@@ -67,9 +75,10 @@ using ExactRead = std::function<void(QByteArray &bytes, int n)>;
 // record followed by the ID range of a settings record). A file that ends before its end record,
 // or lacks the settings, tables or image that every saved file holds, throws the read failure
 // text; memory then holds what was read. Either way the fixed-size registers keep their sizes
-// (missing bytes read as 0).
+// (missing bytes read as 0). A device longer than MaxFileSize is refused before any record is
+// read. The failure texts name fileName, or the device's file name when fileName is empty.
 void readRecords(QIODevice &device, ModuleMemory &memory, QList<QByteArray> &defaults,
-                 const ExactRead &exactRead);
+                 const ExactRead &exactRead, const QString &fileName = QString());
 
 // A defaults array to hand to the General tab in which every default index outside its list
 // is replaced by the tab's current one (address mode, access mode, data mode, read/write).

@@ -342,6 +342,23 @@ void readProgram(const YAML::Node &node, TextHost &host)
     host.insert(std::move(program));
 }
 
+// Where a second document begins: its "---" or the "..." that ended the first, on the last
+// such line up to the second document's first node.
+YAML::Mark secondDocumentMark(const QByteArray &text, const YAML::Mark &second)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    static const QRegularExpression marker(QStringLiteral("^(---|\\.\\.\\.)(\\s|$)"));
+    for (int line = qMin(second.line, int(lines.size()) - 1); line >= 0; --line) {
+        if (marker.match(QString::fromUtf8(lines.at(line))).hasMatch()) {
+            YAML::Mark mark;
+            mark.line = line;
+            mark.column = 0;
+            return mark;
+        }
+    }
+    return second;
+}
+
 // ---------------------------------------------------------------- printing
 
 QString instructionLine(const VmeInstruction &ins)
@@ -418,8 +435,20 @@ std::optional<Fault> build(const QByteArray &text, QByteArray &file)
 {
     TextHost host;
     quint8 events = 0;
+    if (text.size() > MaxTextSize) {
+        Fault f;
+        f.message = QStringLiteral("the text holds %1 bytes, more than the %2 a program text may hold")
+                        .arg(text.size())
+                        .arg(MaxTextSize);
+        return f;
+    }
     try {
-        const YAML::Node root = YAML::Load(text.toStdString());
+        const std::vector<YAML::Node> documents = YAML::LoadAll(text.toStdString());
+        if (documents.size() > 1)
+            refuse(secondDocumentMark(text, documents.at(1).Mark()),
+                   QStringLiteral("a program text is one document: nothing may follow its end (\"...\" or "
+                                  "a second \"---\")"));
+        const YAML::Node root = documents.empty() ? YAML::Node() : documents.front();
         const Entries top = entriesOf(root, YAML::Mark(), {QStringLiteral("defaults"), QStringLiteral("interactive ids"),
                                                            QStringLiteral("events"), QStringLiteral("programs")},
                                       QStringLiteral("a program text"));

@@ -26,8 +26,13 @@
 //     - {program: interrupt, level: 1, intr: true}
 //
 // Instruction values are the editor's cell texts and pass the editor's checks; an address
-// without "0x" is hexadecimal, as in the editor. Comments are allowed and not kept.
+// without "0x" is hexadecimal, as in the editor. Comments are allowed and not kept. A text is
+// one YAML document: anything after its end ("..." or a second "---") is refused.
 namespace ProgramText {
+
+// The longest text read. A table that fits the module's program memory prints as a few tens of
+// kilobytes; a longer text is refused at once, before it is parsed.
+constexpr qsizetype MaxTextSize = 512 * 1024;
 
 struct Fault
 {

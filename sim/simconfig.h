@@ -6,6 +6,10 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <memory>
+
+struct SimRun;
+
 // VME address modes as they appear in bits 9..8 of the mode word.
 enum SimAddressMode { SimA16 = 0, SimA24 = 1, SimA32 = 2 };
 
@@ -104,6 +108,9 @@ struct SimConfig
 
     bool reportsOnConnect = false;          // every new connection gets `reports`
     SimReportBurst reports;
+
+    std::shared_ptr<const SimRun> replay;   // a recorded run sent to every client that connects
+    double replaySpeed = 1;                 // its pace: 1 as recorded, 0 as fast as the socket takes it
 
     bool verbose = false;                   // log every command and register access to stderr
 };

@@ -1,4 +1,5 @@
 #include "simoptions.h"
+#include "simreplay.h"
 
 #include <QCommandLineParser>
 #include <QHostAddress>
@@ -77,6 +78,10 @@ QList<QCommandLineOption> options()
         opt({s("report-address")}, s("VME address in the report headers (default 0)."), s("addr"), s("0")),
         opt({s("report-items")}, s("Data size of a report in D32 items, 1..63 (default 1)."), s("n"), s("1")),
         opt({s("report-no-data")}, s("Send reports as bare headers (Read(No Echo))."), QString()),
+        opt({s("replay")}, s("Send the reports of a run file (or a raw capture) to every client as it connects, "
+                              "at the recorded pace (see --replay-speed)."), s("file")),
+        opt({s("replay-speed")}, s("Pace of --replay: 1 as recorded (the default), 2 twice as fast, ..., 0 as fast "
+                                    "as the socket takes them."), s("factor"), s("1")),
         opt({s("v"), s("verbose")}, s("Log every command, register access, raised interrupt, program run and program "
                                          "instruction to stderr.")),
     };
@@ -102,6 +107,9 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
         "like the hardware, with VME memory, program memory and fault injection.\n"
         "RBCP datagrams shorter than 8 bytes get no reply; an unknown version or command byte, a length "
         "of 0 or a write short of its data gets a bus error reply.\n"
+        "A fixed-address access (access codes 0x8, 0x9, 0xC, 0xD) moves every item through its one "
+        "address, as at a FIFO register that holds one item: a write leaves its last item there, a "
+        "read returns the address's value for every item; only that item must lie in a slave.\n"
         "Once the event enable mask at register 4 is written, the module runs the programs in its "
         "program memory: the polling program every interval (rounded to whole milliseconds, at least "
         "1 ms), the interrupt program of a raised and enabled level, and after its interrupt acknowledge "
@@ -234,6 +242,14 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
         bad = QStringLiteral("invalid value for --report-items: %1").arg(value("report-items"));
     c.reports.withData = !parser.isSet(QStringLiteral("report-no-data"));
     c.verbose = parser.isSet(QStringLiteral("verbose"));
+    c.replaySpeed = value("replay-speed").toDouble(&ok);
+    if ((!ok || !(c.replaySpeed >= 0 && c.replaySpeed <= 1e6)) && bad.isEmpty())
+        bad = QStringLiteral("invalid value for --replay-speed: %1").arg(value("replay-speed"));
+    if (parser.isSet(QStringLiteral("replay")) && bad.isEmpty()) {
+        auto run = std::make_shared<SimRun>();
+        if (run->load(value("replay"), &bad))
+            c.replay = run;
+    }
 
     if (!bad.isEmpty()) {
         *text = bad;

@@ -1,5 +1,6 @@
 #include "simstate.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -24,6 +25,13 @@ void writeStderr(const QString &line)
 QString hex(quint64 value, int width)
 {
     return QStringLiteral("0x%1").arg(value, width, 16, QLatin1Char('0'));
+}
+
+// The bytes of the address space an access touches: a fixed-address access (a FIFO register)
+// moves every item through its one address; otherwise the address goes up by an item per item.
+quint64 accessSpan(quint8 code, int size, int item)
+{
+    return quint64(SimWire::isFixedAddress(code) ? std::min(size, item) : size);
 }
 
 } // namespace
@@ -121,21 +129,29 @@ quint16 SimState::carryOut(const SimWire::Header &command, const QByteArray &wri
                 readData->append(word + 4 - item, item);
         }
     } else if (command.address % quint32(item) != 0
-               || !SimVmeMemory::fits(space, command.address, quint64(size))) {
+               || !SimVmeMemory::fits(space, command.address, accessSpan(code, size, item))) {
         status = SimWire::StatusParamError;
     } else {
+        const bool fixed = SimWire::isFixedAddress(code);
+        const quint64 span = accessSpan(code, size, item);
         QMutexLocker lock(&m_mutex);
         const auto refused = std::any_of(m_faults.vmeParamErrors.cbegin(), m_faults.vmeParamErrors.cend(),
                                          [&](const SimVmeRange &r) {
-                                             return r.addressMode == space
-                                                 && r.range.overlaps(command.address, quint64(size));
+                                             return r.addressMode == space && r.range.overlaps(command.address, span);
                                          });
         if (refused) {
             status = SimWire::StatusParamError;
-        } else if (!vmeRangeMapped(space, command.address, quint64(size))) {
+        } else if (!vmeRangeMapped(space, command.address, span)) {
             status = SimWire::StatusVmeError;
+        } else if (write && fixed) {
+            if (size > 0) // the register keeps the last item written
+                m_memory.write(space, command.address, writeData.left(size).right(item));
         } else if (write) {
             m_memory.write(space, command.address, writeData.left(size));
+        } else if (fixed) {
+            const QByteArray value = m_memory.read(space, command.address, item);
+            for (int i = 0; i < size; i += item)
+                readData->append(value);
         } else {
             *readData = m_memory.read(space, command.address, size);
         }
@@ -308,6 +324,7 @@ void SimState::recordRbcpRequest(const SimRbcpRequest &request)
     if (m_requests.size() >= MaxLoggedRequests)
         m_requests.remove(0, MaxLoggedRequests / 2);
     m_requests.append(request);
+    m_requests.last().arrivedNs = QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
 }
 
 QVector<SimRbcpRequest> SimState::rbcpRequests() const

@@ -21,6 +21,7 @@ struct SimRbcpRequest
     bool write = false;
     quint8 command = 0; // byte 1 of the request as sent
     int size = 0;       // whole datagram, header included
+    qint64 arrivedNs = 0; // monotonic clock when the request was logged
 };
 
 struct SimCounters

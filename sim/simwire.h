@@ -49,6 +49,9 @@ inline int addressMode(quint16 mode) { return (mode >> 8) & 0x3; }
 inline quint8 accessCode(quint16 mode) { return quint8((mode >> 4) & 0xF); }
 // Item size in bytes of a data mode (D8, D16, D32), 0 for the undefined value 3.
 int itemSize(int dataMode);
+// Whether an access code is one of the fixed-address kinds (bit 3), which move every item
+// through one address.
+inline bool isFixedAddress(quint8 code) { return (code & 0x8) != 0; }
 // Whether an access code is one the VME master knows.
 bool knownAccessCode(quint8 code);
 

@@ -1,5 +1,7 @@
 #include "tarnixsim.h"
 
+#include "simreplay.h"
+
 #include "simconnection.h"
 #include "simrbcp.h"
 #include "simrunner.h"
@@ -45,6 +47,8 @@ bool TarnixSim::start(const SimConfig &config)
     m_state = std::make_unique<SimState>(config);
     m_reportsOnConnect = config.reportsOnConnect;
     m_connectReports = config.reports;
+    m_replay = config.replay;
+    m_replaySpeed = config.replaySpeed;
     m_address = config.address;
 
     m_tcp = new QTcpServer(this);
@@ -125,6 +129,8 @@ void TarnixSim::onNewConnection()
         emit clientConnected();
         if (m_reportsOnConnect)
             connection->startReports(m_connectReports);
+        if (m_replay)
+            (new SimReplay(connection, m_replay, m_replaySpeed))->start();
     }
 }
 

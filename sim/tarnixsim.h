@@ -103,6 +103,8 @@ private:
     std::atomic<bool> m_listening{false};
     bool m_reportsOnConnect = false;
     SimReportBurst m_connectReports;
+    std::shared_ptr<const SimRun> m_replay;
+    double m_replaySpeed = 1;
     QString m_error;
     QHostAddress m_address;
     quint16 m_tcpPort = 0;

@@ -303,6 +303,11 @@ private slots:
 
         r = ctl(aim(module) << QStringLiteral("download") << good << QStringLiteral("--verify"));
         QCOMPARE(r.status, 0);
+        // The module has its 100 ms after the stop before the first table changes.
+        const QVector<SimRbcpRequest> sent = sim->rbcpRequests();
+        QVERIFY(sent.size() >= 2 && sent.at(0).write && sent.at(0).address == 4 && sent.at(1).address == 6);
+        QVERIFY2(sent.at(1).arrivedNs - sent.at(0).arrivedNs >= 100'000'000,
+                 qPrintable(QString::number(sent.at(1).arrivedNs - sent.at(0).arrivedNs)));
         QCOMPARE(sim->readRegisters(4, 1), QByteArray(1, '\x5'));
         QCOMPARE(sim->readRegisters(6, 1), QByteArray(1, char(memory.pollLevel)));
         QCOMPARE(sim->readRegisters(12, 20), memory.interval + memory.startTable + memory.countTable);

@@ -248,6 +248,11 @@ private slots:
                                            "User Data, Fixed Address and User Prog., Fixed Address and Supervisor "
                                            "Data, Fixed Address and Supervisor Prog.";
         QTest::newRow("twice") << QStringLiteral("events: []\nevents: []") << "2:1: \"events\" is given twice";
+        QTest::newRow("second document") << QStringLiteral("programs: []\n...\nprograms: [{program: interrupt, level: 3}]\n")
+                                         << "2:1: a program text is one document: nothing may follow its end (\"...\" "
+                                            "or a second \"---\")";
+        QTest::newRow("too long") << QString(int(ProgramText::MaxTextSize) + 1, QLatin1Char(' '))
+                                  << "the text holds 524289 bytes, more than the 524288 a program text may hold";
         QTest::newRow("not a mapping") << QStringLiteral("- a\n")
                                        << "1:1: a program text is a mapping of defaults, interactive ids, events, "
                                           "programs";
@@ -262,6 +267,32 @@ private slots:
         QVERIFY(refused);
         QCOMPARE(refused->text(), fault);
         QCOMPARE(built, QByteArray("untouched"));
+    }
+
+    // Settings at the edges of their ranges read and print as written.
+    void accepted_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("line");  // a line of the canonical print
+        const QString polling = QStringLiteral("programs: [{program: polling, interval: %1, level: 0, instructions: "
+                                               "[{id: 1, address: 0x10, read/write: Read, data mode: D32, length: 1, "
+                                               "access mode: User Data, address mode: A24}]}]");
+        QTest::newRow("sec") << polling.arg(QStringLiteral("0.002 sec")) << "    interval: 2 ms";
+        QTest::newRow("whole seconds") << polling.arg(QStringLiteral("3000 ms")) << "    interval: 3 s";
+        QTest::newRow("level 7") << QStringLiteral("events: [Interrupt7]") << "events: [Interrupt7]";
+        QTest::newRow("one interactive ID") << QStringLiteral("interactive ids: 16-16") << "interactive ids: 16-16";
+    }
+
+    void accepted()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, line);
+        QByteArray built;
+        const auto fault = ProgramText::build(text.toUtf8(), built);
+        QVERIFY2(!fault, qPrintable(fault ? fault->text() : QString()));
+        QString printed, error;
+        QVERIFY2(ProgramText::print(built, QStringLiteral("f"), printed, error), qPrintable(error));
+        QVERIFY2(printed.split(QLatin1Char('\n')).contains(line), qPrintable(printed));
     }
 
     // tarnixctl: show prints either form as the canonical text, build writes the window's bytes,
@@ -281,6 +312,18 @@ private slots:
         QFile f(built);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll().toHex(' '), vectorAt200File().toHex(' '));
+        // A binary file refused is named as given; one longer than any saved file is not read.
+        const QString cut = dir.filePath("cut.prg"), big = dir.filePath("big.prg");
+        QVERIFY(writeFile(cut, vectorAt200File().chopped(2)) && writeFile(big, vectorAt200File() + QByteArray(3000, 'x')));
+        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), cut}),
+                 std::make_tuple(2, QString(),
+                                 QStringLiteral("tarnixctl: \"%1\": Can't read\nThe file ends before its end record.\n")
+                                     .arg(cut)));
+        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), big}),
+                 std::make_tuple(2, QString(),
+                                 QStringLiteral("tarnixctl: \"%1\": the file holds 4462 bytes, more than the 3329 a "
+                                                "program file may hold\n")
+                                     .arg(big)));
 
         TarnixSimThread module;
         SimConfig config;

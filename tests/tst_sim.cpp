@@ -4,6 +4,7 @@
 // writes of both channels, and lost replies, are exercised through the utility's own tests.
 #include "bytes.h"
 #include "simprobe.h"
+#include "simstate.h"
 #include "tarnixsim.h"
 
 #include <QProcess>
@@ -148,6 +149,54 @@ private slots:
         QCOMPARE(data, write ? payload : status ? QByteArray(length, '\0') : before);
         if (backed)
             QCOMPARE(sim()->readVme(space, address, length), status || !write ? before : payload);
+    }
+    // Where an access lands, on a crate with A32 slaves at 0x3000 (one D32 item) and 0x4000-0x40FF,
+    // none in A16, and A32 0x5000-0x50FF refused: a fixed-address access moves every item
+    // through its one address (memory holds 11223344 55667788 at 0x3000, 0x4000 and A16 0x6000).
+    void vmeAccess_data()
+    {
+        QTest::addColumn<quint16>("mode");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<QByteArray>("written"); // empty: a read of 8 bytes
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("seen"); // what was read, or the 8 bytes there after the write
+        QTest::newRow("fixed write") << quint16(0x8A80) << 0x4000u << hex("0000000A 0000000B") << 0
+                                     << hex("0000000B 55667788");
+        QTest::newRow("fixed read") << quint16(0x0AD0) << 0x4000u << QByteArray() << 0 << hex("11223344 11223344");
+        QTest::newRow("fixed read of a one-item slave") << quint16(0x0A90) << 0x3000u << QByteArray() << 0
+                                                        << hex("11223344 11223344");
+        QTest::newRow("read past a one-item slave") << quint16(0x0A00) << 0x3000u << QByteArray() << 0x4
+                                                    << QByteArray(8, '\0');
+        QTest::newRow("D8 at a slave's last byte") << quint16(0x8200) << 0x40FFu << hex("AB") << 0
+                                                   << hex("000000AB 00000000");
+        QTest::newRow("A16 without slaves answers") << quint16(0x0800) << 0x6000u << QByteArray() << 0 << hex("11223344 55667788");
+        QTest::newRow("param error in A32 only") << quint16(0x0800) << 0x5000u << QByteArray() << 0 << QByteArray(8, '\0');
+        QTest::newRow("param error in A32") << quint16(0x0A00) << 0x5000u << QByteArray() << 0x1 << QByteArray(8, '\0');
+    }
+    void vmeAccess()
+    {
+        QFETCH(quint16, mode);
+        QFETCH(quint32, address);
+        QFETCH(QByteArray, written);
+        QFETCH(int, status);
+        QFETCH(QByteArray, seen);
+        SimConfig config;
+        config.slaves = {SimVmeRange{SimA32, {0x3000, 0x3003}}, SimVmeRange{SimA32, {0x4000, 0x40FF}}};
+        config.faults.vmeParamErrors = {SimVmeRange{SimA32, {0x5000, 0x50FF}}};
+        SimState state(config);
+        const std::pair<int, quint32> presets[] = {{SimA32, 0x3000}, {SimA32, 0x4000}, {SimA16, 0x6000}};
+        for (const auto &[space, at] : presets)
+            QVERIFY(state.writeVme(space, at, hex("11223344 55667788")));
+        Header h;
+        h.mode = mode;
+        h.address = address;
+        h.length = quint32(written.isEmpty() ? 8 : written.size());
+        QByteArray read;
+        QCOMPARE(int(state.carryOut(h, written, &read, 0, "test")), status);
+        if (written.isEmpty())
+            QCOMPARE(read, seen);
+        else
+            QCOMPARE(state.readVme((mode >> 8) & 3, address & ~3u, 8), seen);
     }
     // A broken header ends only that connection, after the command before it is answered.
     void badInputEndsOnlyThatConnection_data()

@@ -273,8 +273,14 @@ bool QTcpThread::recv()
         return false;
     if (!sendCmd())
         return false;
-    rxBuffer.append(socket->read(readMax > 0 ? readMax : socket->bytesAvailable()));
-    const bool ok = dumpLog();
+    const bool recording = recorderActive.loadAcquire() != 0;
+    if (recording != recordingApplied) {
+        // While recording, the socket buffers whatever the module sends and every pass takes it all.
+        socket->setReadBufferSize(recording ? 0 : readBufferKB * 1024);
+        recordingApplied = recording;
+    }
+    rxBuffer.append(socket->read(readMax > 0 && !recording ? readMax : socket->bytesAvailable()));
+    const bool ok = takePackets();
     publishRates(false);
     return ok;
 }
@@ -294,7 +300,7 @@ void QTcpThread::drainAfterRemoteClose()
     draining = true;
     if (socket->isReadable())
         rxBuffer.append(socket->readAll());
-    dumpLog();
+    takePackets();
     draining = false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "packet.h"
 #include "reportrates.h"
+#include "reportrecorder.h"
 #include "tarnixcmd.h"
 
 #include <QAbstractSocket>
@@ -62,6 +63,17 @@ public:
     // set before start. Counts reach it a few times a second and when the connection ends.
     void setRates(ReportRates *shared) { rates = shared; }
 
+    // Recording a run (window's thread). From startRecording on, every report also goes to
+    // recorder, the socket is read without the throttling pause (-r and -s apply again once
+    // stopped), and the log gets a bounded share: one hand-over every LogShareMs at most, each
+    // of at most the log threshold, with a line saying how many reports it did not show.
+    // stopRecording returns once the worker no longer touches the recorder (at most one read's
+    // pass later); the caller then closes it.
+    void startRecording(ReportRecorder *recorder);
+    void stopRecording();
+    static constexpr int LogShareMs = 100;
+    quint64 reportsNotShown() const { return notShownTotal.loadRelaxed(); }
+
     QString errorString();
     bool isConnected() const { return connectedFlag.loadAcquire() != 0; }
     int queuedCount();
@@ -113,6 +125,11 @@ private:
     bool keepWaiting();
     // Hands the tally to rates when its interval is over, or at once with force.
     void publishRates(bool force);
+    // One pass over the received bytes: the log's pass, or the recording pass while a run is
+    // recorded.
+    bool takePackets();
+    bool recordPass(QMutexLocker<QMutex> &lock);
+    QString *freeLogBuffer();
 
     QObject *owner;
     QString host;
@@ -144,6 +161,16 @@ private:
     bool connectionLost = false;
 
     ReportRates *rates = nullptr;
+
+    // Recording: the recorder is used by the worker only while it holds recorderMutex, which it
+    // never holds while waiting for the window.
+    QMutex recorderMutex;
+    ReportRecorder *recorder = nullptr;
+    QAtomicInt recorderActive{0};
+    bool recordingApplied = false; // worker: the socket is set up for recording
+    quint64 notShown = 0;          // worker: reports since the log's last share
+    QAtomicInteger<quint64> notShownTotal{0};
+    QElapsedTimer sinceLogShare;   // worker
     ReportTally tally;          // worker only
     QElapsedTimer sinceMerge;   // worker only
 };
