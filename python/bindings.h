@@ -63,6 +63,10 @@ py::array toArray(Items &&items);
 // The structured dtype of one report with dataItems data columns.
 py::dtype reportDtype(int dataItems);
 
+// The binary program file of bytes that hold a binary file or a program text (told apart by
+// content); a refused text raises a FileError naming name (when given) and the place.
+QByteArray binaryProgram(const QByteArray &bytes, const QString &name);
+
 // The parts, each adding its names to the module.
 void init_errors(py::module_ &m);
 void init_module(py::module_ &m);

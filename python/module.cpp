@@ -94,7 +94,19 @@ Interrupt7). An empty list stops every program.)")
 from from_ to to (default: the end of the address mode's space) in steps (default 0x100 in A16,
 0x10000 in A24 and A32), several reads in flight at once. Returns the list of the bases whose
 read came back without a bus error, in order.)")
-        .def("reports", &Session::reports, py::arg("count") = py::none(), py::arg("seconds") = py::none(),
+        .def("download", &Session::download, release(), py::arg("program"), py::arg("verify") = true,
+             R"(Writes a program into the module as the window's download does: the stop, the tables
+and the image, with verify every byte read back, then the enable mask of the program file.
+program is a file name (binary or text), a program text (a str of several lines) or the bytes
+of a binary file. A refused text raises FileError("FILE:line:column: message") and nothing is
+sent. Returns the bytes written.)")
+        .def("record", &Session::record, release(), py::arg("path"), py::arg("count") = py::none(),
+             py::arg("seconds") = py::none(), py::arg("program") = py::none(), py::arg("force") = false,
+             R"(Records the module's reports into a run file (as tarnixctl record) until count reports or
+seconds (neither: until Ctrl-C or the connection ends), with program (a program file's name)
+in its header. An existing file with something in it is replaced only with force=True. Ctrl-C
+ends the run with a complete end record. Returns the counts: reports, bytes, reason.)")
+        .def("reports", &Session::reports, release(), py::arg("count") = py::none(), py::arg("seconds") = py::none(),
              py::arg("batch") = 65536,
              R"(The reports of the module's programs, as an iterator of numpy structured arrays.
 

@@ -17,21 +17,22 @@ QByteArray bytesOf(const py::object &data)
     return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
-// "line:column: message" of a refused text.
-[[noreturn]] void refuse(const ProgramText::Fault &fault)
-{
-    fail(Failure::Kind::File, fault.text());
-}
-
-QByteArray build(const QByteArray &text)
+QByteArray build(const QByteArray &text, const QString &name = QString())
 {
     QByteArray file;
     if (const auto fault = ProgramText::build(text, file))
-        refuse(*fault);
+        fail(Failure::Kind::File, name.isEmpty() ? fault->text()
+                                  : name + (fault->line > 0 ? QStringLiteral(":") : QStringLiteral(": ")) +
+                                        fault->text());
     return file;
 }
 
 } // namespace
+
+QByteArray binaryProgram(const QByteArray &bytes, const QString &name)
+{
+    return ProgramText::isText(bytes.left(512)) ? build(bytes, name) : bytes;
+}
 
 void init_program(py::module_ &m)
 {
@@ -51,10 +52,8 @@ window saves for that table. A refused text raises tarnix.FileError("line:column
     program.def(
         "show",
         [](const py::object &data) {
-            QByteArray file = bytesOf(data);
             // A text is shown as the canonical text of what it builds.
-            if (ProgramText::isText(file.left(512)))
-                file = build(file);
+            const QByteArray file = binaryProgram(bytesOf(data), QString());
             QString text, error;
             if (!ProgramText::print(file, QStringLiteral("program"), text, error))
                 fail(Failure::Kind::File, error);

@@ -6,6 +6,14 @@
 #include "modulememory.h"
 #include "vmeaccess.h"
 
+#include "download.h"
+#include "programfile.h"
+#include "programtext.h"
+#include "runrecording.h"
+#include "runwriter.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 
 #include <chrono>
@@ -368,6 +376,110 @@ std::vector<unsigned long long> Session::scan(long long from, std::optional<long
     case BusScan::Outcome::Status::NoAnswer: break;
     }
     fail(Kind::Timeout, outcome.message);
+}
+
+namespace {
+
+// A program file's bytes as they stand (a binary file or a text).
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(Kind::File, ProgramFile::openFailureText(name, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        fail(Kind::File, ProgramFile::readFailureText(name, file.errorString()));
+    return bytes;
+}
+
+} // namespace
+
+long long Session::download(const std::variant<std::string, py::bytes> &program, bool verify)
+{
+    DownloadPlan plan;
+    QString failure;
+    bool loaded = false;
+    if (const std::string *text = std::get_if<std::string>(&program)) {
+        const QString given = QString::fromStdString(*text);
+        // A text spans lines; anything else names a file.
+        if (given.contains(QLatin1Char('\n')))
+            loaded = DownloadPlan::fromProgramFile(binaryProgram(given.toUtf8(), QString()), QStringLiteral("text"),
+                                                   plan, failure);
+        else
+            loaded = DownloadPlan::load(given, plan, failure);
+    } else {
+        const std::string &bytes = std::get<py::bytes>(program).cast<std::string>();
+        loaded = DownloadPlan::fromProgramFile(
+            binaryProgram(QByteArray(bytes.data(), qsizetype(bytes.size())), QString()), QStringLiteral("program"), plan,
+            failure);
+    }
+    if (!loaded)
+        fail(Kind::File, failure);
+    return registers([&](QUdpThread &u) {
+        const QString refused = plan.run(u, verify);
+        if (!refused.isEmpty())
+            fail(Kind::Vme, refused, u.progressNow().address);
+        return (long long)plan.bytes();
+    });
+}
+
+std::map<std::string, std::variant<long long, std::string>> Session::record(const std::string &pathText,
+                                                                          std::optional<long long> count,
+                                                                          std::optional<double> seconds,
+                                                                          std::optional<std::string> program,
+                                                                          bool force)
+{
+    const QString path = QString::fromStdString(pathText);
+    if (count && *count < 1)
+        fail(Kind::Parameter, QStringLiteral("record: count must be at least 1"));
+    if (seconds && !(*seconds > 0 && *seconds <= 1e9))
+        fail(Kind::Parameter, QStringLiteral("record: seconds must be above 0, at most 1e9"));
+    // As tarnixctl record: an earlier run is replaced only when asked for.
+    const QFileInfo earlier(path);
+    if (!force && earlier.isFile() && earlier.size() > 0)
+        fail(Kind::File, QStringLiteral("\"%1\" exists: give force=True to replace it").arg(path));
+    RunHeader header;
+    if (program) {
+        const QString name = QString::fromStdString(*program);
+        QString failure;
+        if (!ProgramText::print(binaryProgram(readFile(name), name), name, header.programText, failure))
+            fail(Kind::File, failure);
+        header.programFile = QFileInfo(name).absoluteFilePath();
+    }
+    header.tool = QStringLiteral("tarnix (Python) %1").arg(QStringLiteral(TARNIX_VERSION));
+    header.moduleAddress = host;
+    header.tcpPort = tcp;
+    header.udpPort = udp;
+    CommandClient &client = commands();
+    header.startNs = RunWriter::nowNs();
+    RunWriter writer;
+    if (!writer.open(path, header))
+        fail(Kind::File, QStringLiteral("cannot write \"%1\": %2").arg(path, writer.errorString()));
+    bool interrupted = false;
+    const RunRecording run = RunRecording::record(
+        client, writer, count.value_or(-1), seconds ? qint64(*seconds * 1000) : -1,
+        [&] {
+            // Ctrl-C ends the run with a complete end record, as a signal ends tarnixctl record.
+            py::gil_scoped_acquire lock;
+            interrupted = PyErr_CheckSignals() != 0;
+            if (interrupted)
+                PyErr_Clear();
+            return interrupted;
+        },
+        {});
+    const bool written = writer.finish(run.reason, RunWriter::nowNs());
+    if (run.status == RunRecording::Status::NoAnswer) {
+        dropCommands();
+        fail(Kind::Timeout, run.message);
+    }
+    if (run.status == RunRecording::Status::WriteFailed || !written)
+        fail(Kind::File, run.message.isEmpty()
+                             ? QStringLiteral("writing \"%1\" failed: %2").arg(path, writer.errorString())
+                             : run.message);
+    const RunCounters &c = writer.counters();
+    return {{"reports", (long long)c.reports.load()},
+            {"bytes", (long long)c.bytes.load()},
+            {"reason", run.reason.toStdString()}};
 }
 
 std::shared_ptr<ReportIterator> Session::reports(std::optional<long long> count, std::optional<double> seconds,

@@ -60,6 +60,11 @@ public:
                                          const std::string &dataMode, const std::string &access, int inFlight);
     std::shared_ptr<ReportIterator> reports(std::optional<long long> count, std::optional<double> seconds,
                                             long long batch);
+    long long download(const std::variant<std::string, py::bytes> &program, bool verify);
+    std::map<std::string, std::variant<long long, std::string>> record(const std::string &path,
+                                                                     std::optional<long long> count,
+                                                                     std::optional<double> seconds,
+                                                                     std::optional<std::string> program, bool force);
     void close();
     // Closes the command channel after a failure: an answer still on its way must not pass
     // for the answer to a later command. The next call connects again.

@@ -18,4 +18,5 @@ and the window.
     TarnixPy::init_errors(m);
     TarnixPy::init_module(m);
     TarnixPy::init_program(m);
+    TarnixPy::init_runs(m);
 }

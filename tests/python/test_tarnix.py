@@ -134,3 +134,37 @@ def test_program_text_round_trip(sim, tmp_path):
     with pytest.raises(tarnix.FileError) as refused:
         tarnix.program.build(TEXT.replace("length: 2", "length: 99"))
     assert str(refused.value) == "9:80: Please set Length(0-63) correctly."
+
+
+def test_download_then_record_the_programs_reports(sim, tmp_path):
+    s = sim()
+    with s.module() as m:
+        m.write(0x00200000, [0xA, 0xB])
+        written = m.download(TEXT)
+        (tmp_path / "job.yaml").write_text(TEXT)
+        assert f"verified {written} bytes\n" == s.ctl("-a", "127.0.0.1", "--udp-port", str(s.udp), "download",
+                                                       str(tmp_path / "job.yaml"), "--verify")
+        counts = m.record(str(tmp_path / "run.pcapng"), count=20, program=str(tmp_path / "job.yaml"))
+        m.stop()
+        with pytest.raises(tarnix.FileError, match="exists: give force=True"):
+            m.record(str(tmp_path / "run.pcapng"), count=1)
+        with pytest.raises(tarnix.FileError, match=r"^9:80: Please set Length"):
+            m.download(TEXT.replace("length: 2", "length: 99"))
+    run = tarnix.RunFile(str(tmp_path / "run.pcapng"))
+    r = run.reports()
+    assert counts == {"reports": 20, "bytes": 20 * 20, "reason": "count"}
+    assert len(r) == 20 and (r["id"] == 1).all() and r["data"].tolist() == [[0xA, 0xB]] * 20
+    assert run.header["program_text"] == tarnix.program.show(TEXT) and run.end["reason"] == "count"
+
+
+def test_run_file_of_tarnixctl_reads_back_the_same_reports(sim, tmp_path):
+    s = sim("--reports", "3000", "--report-items", "2", "--report-id", "7")
+    path = str(tmp_path / "flood.pcapng")
+    s.ctl("-a", "127.0.0.1", "--tcp-port", str(s.tcp), "record", path, "--count", "3000")
+    csv = s.ctl("decode", path, "--format", "csv").splitlines()[1:]
+    run = tarnix.RunFile(path)
+    r = run.reports()
+    assert [(int(c.split(",")[1]), int(c.split(",")[12])) for c in csv] == list(zip(r["id"].tolist(),
+                                                                                     r["data"][:, 0].tolist()))
+    assert (r["data"][:, 0] == np.arange(3000)).all() and not run.cut
+    assert sum(len(b) for b in run.batches(1000)) == 3000 and run.end["reports"] == 3000
