@@ -62,12 +62,14 @@ try:
                    capture_output=True, check=True)
 finally:
     sim.kill()
-best = 0.0
+# Wall clock and this process's CPU time: on a loaded machine the first says more of the load.
+best = best_cpu = 0.0
 for _ in range(3):
-    t = time.perf_counter()
+    t, c = time.perf_counter(), time.process_time()
     r = tarnix.RunFile(path).reports()
     best = max(best, len(r) / (time.perf_counter() - t))
+    best_cpu = max(best_cpu, len(r) / (time.process_time() - c))
 assert len(r) == run_reports and (r["data"][:, 0] == np.arange(run_reports) % 2**32).all()
 print(f"run file: RunFile.reports() of {run_reports:,} reports: {best:,.0f} reports/s "
-      f"({os.path.getsize(path) / 1e6:.0f} MB)")
+      f"({best_cpu:,.0f} per CPU second; {os.path.getsize(path) / 1e6:.0f} MB)")
 os.remove(path)

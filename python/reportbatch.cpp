@@ -74,29 +74,48 @@ void ReportBatch::add(const kelvo_vme_master_header &h, const char *data, int da
     word.getMode(h.mode);
     const int size = VmeModeWord::itemSize(word.dataMode);
     const int items = (dataSize + size - 1) / size;
-    Row r;
-    r.time = timeNs;
-    r.address = h.address;
-    r.flow = quint16(KelvoPacket::flowId(h.length));
-    r.mode = h.mode;
-    r.id = h.id;
-    r.level = quint8(KelvoPacket::priorityLevel(h.length));
-    r.polling = KelvoPacket::isPolling(h.length);
-    r.status = quint8(h.mode & 0x000F);
-    r.items = quint16(items);
-    r.first = qsizetype(values.size());
-    rows.push_back(r);
+    if (items > width)
+        widen(items);
+    const qsizetype rowSize = reportRowSize(width);
+    std::vector<char> &b = *bytes;
+    const size_t at = size_t(rowCount * rowSize);
+    if (b.capacity() < at + size_t(rowSize))
+        b.reserve(qMax<size_t>(2 * b.capacity(), 1 << 16));
+    b.resize(at + size_t(rowSize)); // zero: padding and the columns past the report's items
+    char *row = b.data() + at;
+    put(row, TimeAt, timeNs);
+    put(row, AddressAt, h.address);
+    put(row, FlowAt, quint16(KelvoPacket::flowId(h.length)));
+    put(row, ModeAt, h.mode);
+    put(row, IdAt, h.id);
+    put(row, LevelAt, quint8(KelvoPacket::priorityLevel(h.length)));
+    put(row, PollingAt, quint8(KelvoPacket::isPolling(h.length)));
+    put(row, StatusAt, quint8(h.mode & 0x000F));
+    put(row, ItemsAt, quint16(items));
     const auto *u = reinterpret_cast<const uchar *>(data);
     for (int i = 0; i < items; ++i) {
         // Items are big-endian on the wire; a short last item keeps its bytes at the top.
         quint32 v = 0;
-        for (int b = 0; b < size; ++b) {
-            const int at = i * size + b;
-            v = (v << 8) | (at < dataSize ? u[at] : 0u);
+        for (int k = 0; k < size; ++k) {
+            const int byte = i * size + k;
+            v = (v << 8) | (byte < dataSize ? u[byte] : 0u);
         }
-        values.push_back(v);
+        put(row, DataAt + 4 * i, v);
     }
-    widest = qMax(widest, items);
+    ++rowCount;
+}
+
+void ReportBatch::widen(int items)
+{
+    const qsizetype from = reportRowSize(width), to = reportRowSize(items);
+    std::vector<char> &b = *bytes;
+    b.resize(size_t(rowCount * to));
+    for (qsizetype r = rowCount - 1; r >= 0; --r) {
+        char *row = b.data() + r * to;
+        std::memmove(row, b.data() + r * from, size_t(from));
+        std::memset(row + from, 0, size_t(to - from));
+    }
+    width = items;
 }
 
 bool ReportBatch::takeFrom(PacketStream &stream, qsizetype limit, qint64 timeNs)
@@ -121,28 +140,12 @@ Items ReportBatch::take()
 {
     Items out;
     out.layout = Items::Layout::Reports;
-    out.dataItems = qMax(widest, 1);
-    out.count = qsizetype(rows.size());
-    const qsizetype rowSize = reportRowSize(out.dataItems);
-    out.bytes->assign(size_t(out.count * rowSize), '\0');
-    char *row = out.bytes->data();
-    for (const Row &r : rows) {
-        put(row, TimeAt, r.time);
-        put(row, AddressAt, r.address);
-        put(row, FlowAt, r.flow);
-        put(row, ModeAt, r.mode);
-        put(row, IdAt, r.id);
-        put(row, LevelAt, r.level);
-        put(row, PollingAt, quint8(r.polling));
-        put(row, StatusAt, r.status);
-        put(row, ItemsAt, r.items);
-        if (r.items)
-            std::memcpy(row + DataAt, values.data() + r.first, size_t(r.items) * 4);
-        row += rowSize;
-    }
-    rows.clear();
-    values.clear();
-    widest = 0;
+    out.dataItems = width;
+    out.count = rowCount;
+    out.bytes = std::move(bytes);
+    bytes = std::make_unique<std::vector<char>>();
+    rowCount = 0;
+    width = 1;
     return out;
 }
 

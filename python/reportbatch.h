@@ -9,8 +9,9 @@
 namespace TarnixPy {
 
 // Reports gathered into the rows of a numpy structured array (reportDtype): the header's
-// fields decoded, the data items read big-endian at the report's item size. Rows are kept
-// flat while they come and laid out when taken, as wide as the widest report.
+// fields decoded, the data items read big-endian at the report's item size. Rows are written
+// in their final layout as they come, as wide as the widest report so far (a wider one lays
+// the rows before it out again), so taking them moves the buffer without a copy.
 class ReportBatch
 {
 public:
@@ -20,27 +21,17 @@ public:
     // (the packets before it are taken).
     bool takeFrom(PacketStream &stream, qsizetype limit, qint64 timeNs);
 
-    qsizetype size() const { return qsizetype(rows.size()); }
+    qsizetype size() const { return rowCount; }
     // The rows as an array's bytes; the batch is empty afterwards.
     Items take();
 
 private:
-    struct Row
-    {
-        qint64 time;
-        quint32 address;
-        quint16 flow;
-        quint16 mode;
-        quint8 id;
-        quint8 level;
-        bool polling;
-        quint8 status;
-        quint16 items;
-        qsizetype first; // its first item in values
-    };
-    std::vector<Row> rows;
-    std::vector<quint32> values;
-    int widest = 0;
+    // Lays the rows out again with more data columns, from the last row back.
+    void widen(int items);
+
+    std::unique_ptr<std::vector<char>> bytes = std::make_unique<std::vector<char>>();
+    qsizetype rowCount = 0;
+    int width = 1; // data columns of every row so far
 };
 
 // Bytes of one row with dataItems data columns, and the offsets of its fields.

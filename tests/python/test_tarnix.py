@@ -17,6 +17,7 @@ programs:
     level: 2
     instructions:
       - {id: 1, address: 0x00200000, read/write: Read, data mode: D32, length: 2, access mode: User Data, address mode: A32}
+      - {id: 2, address: 0x00200000, read/write: Read, data mode: D32, length: 3, access mode: User Data, address mode: A32}
 """
 
 
@@ -152,8 +153,10 @@ def test_download_then_record_the_programs_reports(sim, tmp_path):
             m.download(TEXT.replace("length: 2", "length: 99"))
     run = tarnix.RunFile(str(tmp_path / "run.pcapng"))
     r = run.reports()
-    assert counts == {"reports": 20, "bytes": 20 * 20, "reason": "count"}
-    assert len(r) == 20 and (r["id"] == 1).all() and r["data"].tolist() == [[0xA, 0xB]] * 20
+    assert counts == {"reports": 20, "bytes": 10 * 20 + 10 * 24, "reason": "count"}
+    # The rows of two items before the first of three are laid out again, three columns wide.
+    assert len(r) == 20 and (r["items"] == np.where(r["id"] == 1, 2, 3)).all()
+    assert r["data"].tolist() == [[0xA, 0xB, 0]] * 20
     assert run.header["program_text"] == tarnix.program.show(TEXT) and run.end["reason"] == "count"
 
 
