@@ -40,6 +40,18 @@ except tarnix.ParameterError as e:
 print(m.info()["version"])
 
 # %% [markdown]
+# ## 10,000 reports into numpy, one item histogrammed
+
+# %%
+# The software module sends its 10,000 reports to every connection as it opens.
+with tarnix.Module("127.0.0.1", tcp_port=tcp, udp_port=udp) as feed:
+    reports = np.concatenate(list(feed.reports(count=10000)))
+first = reports["data"][:, 0]
+counts, edges = np.histogram(first, bins=10)
+print(len(reports), "reports; first item histogram:", counts)
+print(reports[:3])
+
+# %% [markdown]
 # ## A program text, downloaded and verified
 
 # %%
@@ -54,17 +66,6 @@ programs:
 """
 print(m.download(job, verify=True), "bytes verified")
 print(tarnix.program.show(tarnix.program.build(job)))
-
-# %% [markdown]
-# ## 10,000 reports into numpy, one item histogrammed
-
-# %%
-reports = np.concatenate(list(m.reports(count=10000)))
-m.stop()
-first = reports["data"][:, 0]
-counts, edges = np.histogram(first, bins=10)
-print(len(reports), "reports; first item histogram:", counts)
-print(reports[:3])
 
 # %% [markdown]
 # ## A run file, recorded and read back
