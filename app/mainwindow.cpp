@@ -7,6 +7,7 @@
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
 #include "ui_mainwindow.h"
+#include "windowsequence.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -32,6 +33,7 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     savedBase = ui->log->palette().color(QPalette::Base);
 
     setupProgramPage();
+    setupSequence();
 
     ui->tab_2->setMainWindow(this);
 
@@ -195,6 +197,9 @@ void MainWindow::displayUdpError(QString *text)
 
 void MainWindow::received(quint8 id, quint16 mode, QByteArray *buf)
 {
+    // A running sequence takes the answers to its own commands (its IDs are not the tab's).
+    if (sequence)
+        sequence->answered(id, mode, buf);
     ui->tab_2->received(id, mode, *buf);
     buf->clear();
 }

@@ -18,6 +18,8 @@ class RatesTab;
 class QCloseEvent;
 class QFile;
 class QAction;
+class QPushButton;
+class WindowSequence;
 class VmeProgram;
 namespace Ui {
 class MainWindow;
@@ -75,6 +77,10 @@ public:
     bool isModified() const { return modified; }
     void setModified(bool on) { modified = on; }
     QTcpThread *tcpThread() const { return tcp; }
+    // A set-up sequence run through the window's connection and RBCP worker (the Interactive
+    // Mode tab's "Run sequence..."); false, after the message, when the file is refused.
+    bool runSequence(const QString &fileName);
+    bool sequenceRunning() const { return sequence != nullptr; }
     int maxLogBlocks() const { return logBlocks; }
     int tcpReadBufferKB() const { return readBufferKB; }
 
@@ -108,6 +114,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void setupSequence();
+    void lockForSequence(bool locked);
+    WindowSequence *sequence = nullptr;
+    QPushButton *runSequenceButton = nullptr;
+    QPushButton *stopSequenceButton = nullptr;
+    QList<QWidget *> sequenceLocked;
+
     enum DownloadPhase { DownloadIdle, DownloadStopping, DownloadWriting };
 
     void setLogBase(const QColor &color);
@@ -115,6 +128,9 @@ private:
     void setupProgramPage();
     // Runs the program editor on program; true when the operator accepted it.
     bool runEditor(VmeProgram *program);
+    // Marks the table rows that have warnings (colour and tooltip) and lists them all on the
+    // Download button's tooltip (downloadTip when there are none).
+    void showWarnings(const QString &downloadTip);
     // Lays the programs into memory and inserts what the layout adds; false (after the
     // warning) when the layout was refused.
     bool layPrograms();

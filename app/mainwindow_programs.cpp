@@ -6,6 +6,7 @@
 #include "generalform.h"
 #include "operationstatus.h"
 #include "programlayout.h"
+#include "programwarnings.h"
 #include "ui_mainwindow.h"
 #include "vmeprogram.h"
 
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTableWidgetItem>
+#include <QTimer>
 
 namespace {
 const QString InvalidSetting = QStringLiteral("Invalid Setting");
@@ -54,6 +56,21 @@ void MainWindow::setupProgramPage()
     ui->propertyWidget->addAction(propertyAction);
     ui->propertyWidget->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(propertyAction, &QAction::triggered, this, &MainWindow::propertyEdit);
+
+    // The table's warnings where the operator looks before Download: on the rows they concern
+    // and on the Download button. Refreshed, once per turn of the event loop, after a change of
+    // the table, of the events or of a program in the editor.
+    auto *warnings = new QTimer(this);
+    warnings->setObjectName(QStringLiteral("programWarnings"));
+    warnings->setSingleShot(true);
+    warnings->setInterval(0);
+    const QString downloadTip = ui->download->toolTip();
+    connect(warnings, &QTimer::timeout, this, [this, downloadTip] { showWarnings(downloadTip); });
+    const auto later = [warnings] { warnings->start(); };
+    connect(ui->tableWidget->model(), &QAbstractItemModel::rowsInserted, warnings, later);
+    connect(ui->tableWidget->model(), &QAbstractItemModel::rowsRemoved, warnings, later);
+    connect(ui->tableWidget->model(), &QAbstractItemModel::dataChanged, warnings, later);
+    connect(ui->propertyWidget, &QTableWidget::itemChanged, warnings, later);
 
     stopWait.setSingleShot(true);
     stopWait.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
@@ -297,7 +314,44 @@ bool MainWindow::runEditor(VmeProgram *program)
 {
     EditDialog dialog(this, this);
     dialog.setProgram(program);
-    return dialog.exec() == QDialog::Accepted;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (auto *warnings = findChild<QTimer *>(QStringLiteral("programWarnings"), Qt::FindDirectChildrenOnly))
+        warnings->start();
+    return accepted;
+}
+
+void MainWindow::showWarnings(const QString &downloadTip)
+{
+    unsigned char low = 0, high = 0;
+    checkInteractiveID(0, &low, &high);
+    const QList<ProgramWarnings::Warning> found =
+        ProgramWarnings::check(programs, quint8(checkEvent()), low, high);
+    QStringList all;
+    for (int row = 0; row < ui->tableWidget->rowCount(); ++row) {
+        QStringList own;
+        for (const ProgramWarnings::Warning &w : found) {
+            if (w.program == row)
+                own << (w.instruction >= 0 ? QStringLiteral("instruction %1: %2").arg(w.instruction + 1).arg(w.message)
+                                           : w.message);
+        }
+        QTableWidgetItem *item = ui->tableWidget->item(row, 0);
+        if (!item)
+            continue;
+        for (const QString &line : std::as_const(own))
+            all << item->text() + QStringLiteral(", ") + line;
+        // Only what changed is set: a change would ask for another refresh.
+        const QString tip = own.join(QLatin1Char('\n'));
+        if (item->toolTip() != tip)
+            item->setToolTip(tip);
+        const QVariant colour = own.isEmpty() ? QVariant() : QVariant(QBrush(QColor(0xB0, 0x50, 0x00)));
+        if (item->data(Qt::ForegroundRole) != colour)
+            item->setData(Qt::ForegroundRole, colour);
+    }
+    const QString tip = all.isEmpty() ? downloadTip
+                                      : QStringLiteral("Warnings (the download goes on as laid out):\n") +
+                                            all.join(QLatin1Char('\n'));
+    if (ui->download->toolTip() != tip)
+        ui->download->setToolTip(tip);
 }
 
 // Download

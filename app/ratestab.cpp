@@ -136,7 +136,7 @@ void RatesTab::refresh()
 
 void RatesTab::reset()
 {
-    rates->reset();
+    rates->reset(QDateTime::currentMSecsSinceEpoch());
     refresh();
 }
 

@@ -87,6 +87,9 @@ BusScan::Outcome BusScan::run()
             return stop(Status::NoAnswer, QStringLiteral("CRC error in a header from the module"));
         }
     }
+    if (refusals > 0)
+        return stop(Status::Refused,
+                     QStringLiteral("%1 of the addresses refused the read with a parameter error").arg(refusals));
     return stop(Status::Done, QString());
 }
 
@@ -121,6 +124,13 @@ bool BusScan::take(const CommandClient::Packet &answer)
 {
     const quint16 status = answer.header.mode;
     Read &r = reads[size_t(quint64(stepOfId[answer.header.id]) - retired)];
+    if (status & VmeModeWord::StatusParamError && range.keepGoing) {
+        ++refusals;
+        r.state = State::NoSlave;
+        if (refusedRead)
+            refusedRead(QStringLiteral("parameter error (MODE:%1) at %2").arg(hex(status, 4), hex(r.base + range.offset, 8)));
+        return true;
+    }
     if (status & VmeModeWord::StatusParamError) {
         refusal = true;
         refusedAt = r.base;

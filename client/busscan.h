@@ -21,6 +21,7 @@ struct ScanRange
     quint64 step = 0;
     quint64 offset = 0;
     int inFlight = 64; // reads sent and not yet answered, at most one per ID of the ID range
+    bool keepGoing = false; // a parameter error is reported (refusedRead) and the scan goes on
 };
 
 // Which addresses answer on the VME bus. One read of one item per step; a read that comes back
@@ -54,6 +55,8 @@ public:
     // long, so that idle() runs that often (a progress display).
     std::function<void()> idle;
     int waitSliceMs = 0;
+    // With keepGoing: the message of each read refused with a parameter error, as it comes.
+    std::function<void(const QString &message)> refusedRead;
 
     Outcome run();
 
@@ -89,6 +92,7 @@ private:
     std::deque<Read> reads;
     std::vector<qint64> stepOfId; // the step each ID was last sent for
     bool refusal = false;         // a read came back with a parameter error
+    quint64 refusals = 0;         // parameter errors passed over with keepGoing
     bool sendFailed = false;
     quint64 refusedAt = 0;
 };

@@ -41,6 +41,7 @@ struct Options
     quint8 levels = 0;   // decode: bit n shows priority level n (0: all)
     double from = -1;    // decode: seconds into the run, from (-1: the start)
     double to = -1;      //         and before (-1: the end)
+    bool dryRun = false; // run: check the file and print its accesses, send nothing
     ScanOptions scan;
     QString command;
     QStringList args;
@@ -68,6 +69,9 @@ int listenCommand(const Options &o);
 int decodeCommand(const Options &o);
 int recordCommand(const Options &o);
 int runInfoCommand(const Options &o);
+int runCommand(const Options &o);
+// The help's part on sequences, for --help and the man page.
+QString sequenceHelp();
 
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);

@@ -34,6 +34,26 @@ const char Description[] =
     "single VME reads and writes over the TCP command channel, program files, and\n"
     "the reports of its programs.\n"
     "\n"
+    "read, write and scan give their commands IDs from --id-range and take as the\n"
+    "answer only the packet with the command's ID and mode word; every other\n"
+    "packet is a program's report and is skipped. The range must not hold IDs\n"
+    "that the module's programs use.\n"
+    "\n"
+    "--timeout bounds each wait: the connection, each TCP command's answer, and\n"
+    "each of the three attempts of an RBCP request (an attempt lasts its --timeout\n"
+    "whatever else arrives).\n"
+    "\n"
+    "Each option belongs to the commands its help names; given to another command\n"
+    "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
+    "command but decode, run-info and program. The environment variables\n"
+    "TARNIX_ADDRESS, TARNIX_TCP_PORT and TARNIX_UDP_PORT stand in for -a,\n"
+    "--tcp-port and --udp-port for every command; an option on the command line\n"
+    "wins.\n"
+    "\n";
+
+// The lists, after the program texts' help; each "Heading:" becomes a section of the man page.
+const char Lists[] =
+    "\n"
     "Commands:\n"
     "  info                   the module's network settings and logic version\n"
     "  read ADDRESS [COUNT]   read COUNT items (default 1), print them as a hex dump\n"
@@ -43,10 +63,16 @@ const char Description[] =
     "                         reads every byte back before the mask, and the mask\n"
     "                         after it; a text with a fault is refused, nothing sent\n"
     "  program show FILE      print a program file (binary or text) as text\n"
+    "  program check FILE     print the warnings of a program file (binary or text):\n"
+    "                         programs that never run, clashing IDs, accesses the bus\n"
+    "                         refuses; exit status 1 when there are any\n"
     "  program build TEXT -o FILE\n"
     "                         write the binary program file of a text, as the window\n"
     "                         saves it\n"
     "  stop                   stop every program (event enable mask 0)\n"
+    "  run FILE               run a set-up sequence (see below) on one connection,\n"
+    "                         printing each step as it is done; --dry-run checks\n"
+    "                         the whole file and prints its accesses, sending nothing\n"
     "  listen                 print every report in the log's text, or save them raw\n"
     "  decode FILE            turn a run file or a raw capture (- : standard input)\n"
     "                         into the log's text, CSV or JSON lines (--format);\n"
@@ -59,20 +85,12 @@ const char Description[] =
     "                         print the addresses that answer (default A24, D16,\n"
     "                         every 0x10000)\n"
     "\n"
-    "read, write and scan give their commands IDs from --id-range and take as the\n"
-    "answer only the packet with the command's ID and mode word; every other\n"
-    "packet is a program's report and is skipped. The range must not hold IDs\n"
-    "that the module's programs use.\n"
-    "\n"
-    "--timeout bounds each wait: the connection, each TCP command's answer, and\n"
-    "each of the three attempts of an RBCP request.\n"
-    "\n"
-    "Each option belongs to the commands its help names; given to another command\n"
-    "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode, run-info and program.\n"
-    "\n"
-    "Exit status: 0 success, 1 the module refused or a check failed, 2 bad usage\n"
-    "(nothing was sent), 3 no answer or a network failure.";
+    "Exit status:\n"
+    "  0                      success\n"
+    "  1                      the module refused or a check failed (run: the step\n"
+    "                         named with its file and line)\n"
+    "  2                      bad usage or (run) a faulty file: nothing was sent\n"
+    "  3                      no answer or a network failure";
 
 int indexOf(const QStringList &labels, const QString &text)
 {
@@ -93,7 +111,8 @@ bool parseNumber(const QString &text, quint64 max, quint64 &value)
 Status parse(const QStringList &arguments, Options &o, QString &text)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp());
+    p.setApplicationDescription(QString::fromLatin1(Description) + programTextHelp() + sequenceHelp() +
+                                QString::fromLatin1(Lists));
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
@@ -138,6 +157,10 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                   echo, verify, count, seconds, raw, force, output});
     const RunOptions runs = runOptions();
     p.addOptions({runs.program, runs.format, runs.id, runs.level});
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("run: check the sequence, every file it includes and every program file it "
+                                                   "names, and print its accesses without contacting the module."));
+    p.addOption(dryRun);
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
@@ -167,7 +190,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
                                          QStringLiteral("decode"), QStringLiteral("program"),
                                          QStringLiteral("scan"), QStringLiteral("record"),
-                                         QStringLiteral("run-info")};
+                                         QStringLiteral("run-info"), QStringLiteral("run")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -177,6 +200,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const QString c = o.command;
     const bool scan = c == QStringLiteral("scan");
     const bool vme = c == QStringLiteral("read") || c == QStringLiteral("write") || scan;
+    const bool sequence = c == QStringLiteral("run");
     const bool listening = c == QStringLiteral("listen");
     const bool recording = c == QStringLiteral("record");
     const bool decoding = c == QStringLiteral("decode");
@@ -184,7 +208,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
         {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
         {&output, c == QStringLiteral("program")},
-        {&idRange, vme}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
+        {&idRange, vme || sequence}, {&dryRun, sequence}, {&addressMode, vme}, {&dataMode, vme}, {&access, vme},
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
         {&count, listening || recording}, {&seconds, listening || recording}, {&raw, listening},
         {&force, listening || recording}, {&runs.program, recording}, {&runs.format, decoding},
@@ -207,14 +231,33 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         text = QStringLiteral("bad value \"%1\" for --%2").arg(p.value(opt), opt.names().last());
         return false;
     };
-    v = o.tcpPort;
-    if (!number(tcpPort, 65535, v))
+    // The environment names the module for options left out; the command line wins.
+    auto fromEnvironment = [&](const QCommandLineOption &opt, const char *name, quint16 &port) {
+        const QString value = qEnvironmentVariable(name);
+        if (offline || p.isSet(opt) || value.isEmpty())
+            return true;
+        quint64 n = 0;
+        if (parseNumber(value, 65535, n) && n > 0) {
+            port = quint16(n);
+            return true;
+        }
+        text = QStringLiteral("bad value \"%1\" in %2 (1 to 65535)").arg(value, QLatin1String(name));
+        return false;
+    };
+    if (!fromEnvironment(tcpPort, "TARNIX_TCP_PORT", o.tcpPort) || !fromEnvironment(udpPort, "TARNIX_UDP_PORT", o.udpPort))
         return BadUsage;
-    o.tcpPort = quint16(v);
-    v = o.udpPort;
-    if (!number(udpPort, 65535, v))
+    // Port 0 names no port of the module: it would only be refused by the network.
+    auto port = [&](const QCommandLineOption &opt, quint16 &out) {
+        v = out;
+        if (!number(opt, 65535, v) || v == 0) {
+            text = QStringLiteral("bad value \"%1\" for --%2 (1 to 65535)").arg(p.value(opt), opt.names().last());
+            return false;
+        }
+        out = quint16(v);
+        return true;
+    };
+    if (!port(tcpPort, o.tcpPort) || !port(udpPort, o.udpPort))
         return BadUsage;
-    o.udpPort = quint16(v);
     v = quint64(o.timeoutMs);
     if (!number(timeout, 3600000, v) || v == 0) {
         if (text.isEmpty())
@@ -264,6 +307,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.echo = p.isSet(echo);
     o.force = p.isSet(force);
     o.verify = p.isSet(verify);
+    o.dryRun = p.isSet(dryRun);
     o.raw = p.value(raw);
     o.output = p.value(output);
     if (!readScanOptions(p, o, text))
@@ -271,11 +315,12 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     if (!readRunOptions(p, runs, o, text))
         return BadUsage;
 
-    if (!offline) {
-        o.target = p.value(target);
+    // A dry run needs no module; one named is still checked.
+    if (!offline && !(o.dryRun && !p.isSet(target) && qEnvironmentVariable("TARNIX_ADDRESS").isEmpty())) {
+        o.target = p.isSet(target) ? p.value(target) : qEnvironmentVariable("TARNIX_ADDRESS");
         QHostAddress host;
         if (o.target.isEmpty() || !host.setAddress(o.target)) {
-            text = o.target.isEmpty() ? QStringLiteral("no target: give -a ADDR")
+            text = o.target.isEmpty() ? QStringLiteral("no target: give -a ADDR or set TARNIX_ADDRESS")
                                       : QStringLiteral("\"%1\" is not an IP address").arg(o.target);
             return BadUsage;
         }
@@ -314,6 +359,8 @@ int run(const QStringList &arguments)
         return recordCommand(o);
     if (o.command == QStringLiteral("run-info"))
         return runInfoCommand(o);
+    if (o.command == QStringLiteral("run"))
+        return runCommand(o);
     return decodeCommand(o);
 }
 

@@ -14,7 +14,7 @@ int rbcpJob(const Options &o, F job)
 {
     QUdpThread udp;
     udp.SetIpAddress(QHostAddress(o.target), o.udpPort);
-    udp.SetWaitCount(qMax(1, o.timeoutMs / QRbcp::WaitSliceMs));
+    udp.SetAttemptTime(o.timeoutMs);
     if (!udp.startUDP())
         return fail(NoAnswer, QStringLiteral("cannot open the RBCP socket for %1").arg(o.target));
     try {

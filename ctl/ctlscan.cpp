@@ -32,7 +32,8 @@ class Lines
 {
 public:
     explicit Lines(const ScanOptions &s, std::function<void()> beforeLine)
-        : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode)), beforeLine(std::move(beforeLine))
+        : folding(s.ranges), size(VmeModeWord::itemSize(s.dataMode)), step(s.step),
+          top(addressSpaceTop(s.addressMode)), beforeLine(std::move(beforeLine))
     {
         modes = (VmeModeWord::addressModeLabels().at(s.addressMode) + QLatin1Char(' ') +
                  VmeModeWord::dataModeLabels().at(s.dataMode)).toLatin1();
@@ -61,9 +62,10 @@ private:
         const auto base = static_cast<unsigned long long>(first.first);
         if (run == 1)
             std::printf("0x%08llx %s 0x%0*x\n", base, modes.constData(), 2 * size, first.second);
-        else
-            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", base, static_cast<unsigned long long>(last),
-                        modes.constData(), static_cast<unsigned long long>(run));
+        else // from the first base to the end of the last step, within the address space
+            std::printf("0x%08llx-0x%08llx %s %llu addresses\n", base,
+                        static_cast<unsigned long long>(last + qMin(step - 1, top - last)), modes.constData(),
+                        static_cast<unsigned long long>(run));
         // Out at once, so a scan cut short by Ctrl-C still leaves what it found in a file.
         std::fflush(stdout);
         run = 0;
@@ -71,6 +73,8 @@ private:
 
     bool folding;
     int size;
+    quint64 step;
+    quint64 top;
     std::function<void()> beforeLine;
     QByteArray modes;
     quint64 run = 0;
@@ -102,12 +106,17 @@ public:
         range.step = s.step;
         range.offset = s.offset;
         range.inFlight = s.inFlight;
+        range.keepGoing = s.keepGoing;
         BusScan scan(client, CommandIdRange(o.idFirst, o.idLast), range);
         scan.step = [this](quint64 base, bool answered, quint32 value) {
             if (answered)
                 lines.answered(base, value);
             else
                 lines.gap();
+        };
+        scan.refusedRead = [this](const QString &message) {
+            hideProgress();
+            fail(Refused, message);
         };
         // On a terminal the wait is cut every 200 ms to redraw the progress line.
         if (progress) {
@@ -181,7 +190,10 @@ QList<QCommandLineOption> scanOptions()
                     "(default 0).", "N"),
         o("in-flight", "scan: reads sent ahead of their answers, 1 to 256, at most one per ID of "
                        "--id-range (default 64).", "N"),
-        o("ranges", "scan: fold answering neighbours into one line per range."),
+        o("ranges", "scan: fold answering neighbours into one line per range: its first base, the "
+                    "last base plus --step minus 1, and the number of addresses."),
+        o("keep-going", "scan: report a parameter error on standard error and go on (exit status 1 at "
+                        "the end)."),
     };
 }
 
@@ -217,6 +229,7 @@ bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
         !number("offset", 0, last, s.offset) || !number("in-flight", 1, 256, inFlight))
         return false;
     s.ranges = isSet("ranges");
+    s.keepGoing = isSet("keep-going");
     s.inFlight = int(qMin<quint64>(inFlight, quint64(o.idLast - o.idFirst + 1)));
     ScanRange range;
     range.addressMode = s.addressMode;

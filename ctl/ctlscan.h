@@ -22,6 +22,7 @@ struct ScanOptions
     quint64 offset = 0;
     int inFlight = 64;   // reads sent and not yet answered, at most one per ID of --id-range
     bool ranges = false;
+    bool keepGoing = false; // a parameter error is reported and the scan goes on
 };
 
 // The options only scan takes, for the command line's parser.

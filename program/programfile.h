@@ -41,13 +41,15 @@ enum RecordCode : quint16 {
 constexpr quint32 NoAddress = 0xFFFFFFFF;
 constexpr int PieceSize = 128;
 
-// The largest file a Save writes: every record at its largest, the image full. A longer file
-// was not saved by the window and is refused before its records are read.
-constexpr qint64 MaxFileSize = 2 * (7 + 4)                                                     // defaults, settings
-                               + 2 * (7 + 1) + (7 + 4) + 2 * (7 + 8)                            // stop, registers
-                               + ModuleMemory::VectorTableSize / PieceSize * (7 + PieceSize)    // vector table
-                               + (ModuleMemory::ImageLimit + PieceSize - 1) / PieceSize * (7 + PieceSize)
-                               + (7 + 1) + 2;                                                   // enable, end
+// The largest file a Save writes: every record at its largest, the image full.
+constexpr qint64 LargestSavedFile = 2 * (7 + 4)                                                  // defaults, settings
+                                    + 2 * (7 + 1) + (7 + 4) + 2 * (7 + 8)                         // stop, registers
+                                    + ModuleMemory::VectorTableSize / PieceSize * (7 + PieceSize) // vector table
+                                    + (ModuleMemory::ImageLimit + PieceSize - 1) / PieceSize * (7 + PieceSize)
+                                    + (7 + 1) + 2;                                                // enable, end
+// A longer file is refused before its records are read. The margin over LargestSavedFile lets
+// a file with a somewhat oversized image be read, to be refused with what is wrong with it.
+constexpr qint64 MaxFileSize = 64 * 1024;
 
 // Message texts; %1 is the file name, %2 the system's error text.
 QString openFailureText(const QString &fileName, const QString &error);

@@ -7,6 +7,7 @@
 #include "programfile.h"
 #include "programhost.h"
 #include "programlayout.h"
+#include "programwarnings.h"
 #include "vmeprogram.h"
 
 #include <QHash>
@@ -14,6 +15,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -131,11 +133,49 @@ QString scalarOf(const Entry &entry, const QString &name)
     return fromStd(entry.value.Scalar());
 }
 
+// A choice as the operator may write it: letters and digits only, without regard to case
+// ("user data", "UserData" and "User Data" are one choice).
+QString folded(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber())
+            out += c.toLower();
+    }
+    return out;
+}
+
+// The index of the one choice text matches (exactly, or folded where only one choice folds
+// alike); -1 when none does.
+int matchChoice(const QString &text, const QStringList &choices)
+{
+    const int exact = int(choices.indexOf(text));
+    if (exact >= 0)
+        return exact;
+    const QString key = folded(text);
+    int found = -1;
+    for (int i = 0; i < choices.size(); ++i) {
+        if (!key.isEmpty() && folded(choices.at(i)) == key) {
+            if (found >= 0)
+                return -1;
+            found = i;
+        }
+    }
+    return found;
+}
+
+[[noreturn]] void refuseChoice(const YAML::Mark &mark, const QString &name, const QString &value,
+                               const QStringList &choices)
+{
+    refuse(mark, QStringLiteral("%1 \"%2\": one of %3").arg(name, value, choices.join(QStringLiteral(", "))));
+}
+
 int choiceOf(const Entry &entry, const QString &name, const QStringList &choices)
 {
-    const int index = int(choices.indexOf(scalarOf(entry, name)));
+    const QString value = scalarOf(entry, name);
+    const int index = matchChoice(value, choices);
     if (index < 0)
-        refuse(entry.mark(), QStringLiteral("\"%1\" is one of: %2").arg(name, choices.join(QStringLiteral(", "))));
+        refuseChoice(entry.mark(), name, value, choices);
     return index;
 }
 
@@ -161,6 +201,25 @@ public:
     }};
     std::vector<std::unique_ptr<VmeProgram>> owned;
     QList<VmeProgram *> programs;   // table order
+
+    // Where each program and each instruction's cells stand in the text, for the warnings.
+    struct Marks
+    {
+        YAML::Mark program;
+        QList<std::array<YAML::Mark, ProgramCheck::ColumnCount>> cells;
+    };
+    QHash<const VmeProgram *, Marks> marks;
+    YAML::Mark eventsMark = YAML::Mark::null_mark();
+    QList<ProgramWarnings::Warning> textWarnings;  // what only the text shows
+
+    void warn(const YAML::Mark &mark, const QString &message)
+    {
+        ProgramWarnings::Warning w;
+        w.line = mark.line + 1;
+        w.column = mark.column + 1;
+        w.message = message;
+        textWarnings.append(w);
+    }
 
     int addressMode() override { return defaults[0]; }
     int accessMode() override { return defaults[1]; }
@@ -215,15 +274,87 @@ void readSettings(const Entries &top, TextHost &host, quint8 &events)
         const Entry &e = top.value(QStringLiteral("events"));
         if (!e.value.IsSequence() && !e.value.IsNull())
             refuse(e.mark(), QStringLiteral("\"events\" is a list such as [Polling, Interrupt3]"));
+        host.eventsMark = e.mark();
+        QStringList names;
+        for (int row = 0; row < 8; ++row)
+            names << eventName(row);
         for (const YAML::Node &item : e.value) {
-            int row = 0;
-            while (row < 8 && !(item.IsScalar() && fromStd(item.Scalar()) == eventName(row)))
-                ++row;
-            if (row == 8)
-                refuse(item.Mark(), QStringLiteral("an event is Polling or Interrupt1 to Interrupt7"));
+            const int row = item.IsScalar() ? matchChoice(fromStd(item.Scalar()), names) : -1;
+            if (row < 0)
+                refuseChoice(item.Mark(), QStringLiteral("event"), item.IsScalar() ? fromStd(item.Scalar()) : QString(),
+                             names);
             events |= quint8(1u << row);
         }
     }
+}
+
+// The editor's INTR row of an interrupt level: the acknowledge that reads the interrupt's
+// vector, after which the module runs the vector's program.
+ProgramCheck::Row acknowledgeRow(int level)
+{
+    ProgramCheck::Row row;
+    row[ProgramCheck::IdColumn] = QStringLiteral("0");
+    row[ProgramCheck::AddressColumn] = QStringLiteral("0x%1").arg(2 * level, 8, 16, QLatin1Char('0'));
+    row[ProgramCheck::ReadWriteColumn] = QStringLiteral("Read(No Echo)");
+    row[ProgramCheck::DataModeColumn] = QStringLiteral("D32");
+    row[ProgramCheck::LengthColumn] = QStringLiteral("1");
+    row[ProgramCheck::AccessModeColumn] = VmeModeWord::accessModeLabels().at(VmeModeWord::IntrAccessIndex);
+    row[ProgramCheck::AddressModeColumn] = QStringLiteral("A16");
+    return row;
+}
+
+// An instruction as written, completed for the editor's checks: choices spelled as the editor
+// lists them, what is left out taken from the text's defaults (length 1), the address read
+// as the editor reads it. Refuses what the editor's messages would not explain.
+void completeRow(ProgramCheck::Row &row, const std::array<YAML::Mark, ProgramCheck::ColumnCount> &at,
+                 const YAML::Mark &itemMark, TextHost &host)
+{
+    using namespace ProgramCheck;
+    for (const Column c : {IdColumn, AddressColumn}) {
+        if (!row[c])
+            refuse(itemMark, c == IdColumn ? QStringLiteral("an instruction needs \"id\" (0 to 255; it names the "
+                                                            "instruction's reports)")
+                                           : QStringLiteral("an instruction needs \"address\""));
+    }
+    struct Choice
+    {
+        Column column;
+        const char *name;
+        QStringList labels;
+        int defaultIndex;
+    };
+    const Choice choices[] = {
+        {AddressModeColumn, "address mode", VmeModeWord::addressModeLabels(), 0},
+        {AccessModeColumn, "access mode", VmeModeWord::accessModeLabels(), 1},
+        {DataModeColumn, "data mode", VmeModeWord::dataModeLabels(), 2},
+        {ReadWriteColumn, "read/write", VmeModeWord::readWriteLabels(), 3},
+    };
+    for (const Choice &c : choices) {
+        if (row[c.column]) {
+            const int index = matchChoice(*row[c.column], c.labels);
+            if (index < 0)
+                refuseChoice(at[c.column], QLatin1String(c.name), *row[c.column], c.labels);
+            row[c.column] = c.labels.at(index);
+        } else {
+            const QString label = defaultLabels(c.defaultIndex).value(host.defaults[size_t(c.defaultIndex)]);
+            if (!label.isEmpty())
+                row[c.column] = label;
+        }
+    }
+    if (!row[LengthColumn])
+        row[LengthColumn] = QStringLiteral("1");
+
+    const QString address = *row[AddressColumn];
+    unsigned int value = 0;
+    if (!DataText::checkUInt32(address, value))
+        refuse(at[AddressColumn], QStringLiteral("address \"%1\": a hexadecimal number from 0x0 to 0xFFFFFFFF")
+                                      .arg(address));
+    if (!address.contains(QLatin1String("0x")) && value != 0)
+        host.warn(at[AddressColumn], QStringLiteral("address \"%1\" has no \"0x\": it is read as hexadecimal, 0x%2")
+                                         .arg(address.trimmed())
+                                         .arg(value, 8, 16, QLatin1Char('0')));
+    if (row[DataColumn] && !row[ReadWriteColumn]->contains(QLatin1String("Write")))
+        host.warn(at[DataColumn], QStringLiteral("\"data\" is ignored on a read"));
 }
 
 void readProgram(const YAML::Node &node, TextHost &host)
@@ -291,7 +422,8 @@ void readProgram(const YAML::Node &node, TextHost &host)
                                  {QStringLiteral("false"), QStringLiteral("true")}) == 1;
             if (kind.intr && e.contains(QStringLiteral("instructions")))
                 refuse(e.value(QStringLiteral("instructions")).mark(),
-                       QStringLiteral("an INTR program has no \"instructions\""));
+                       QStringLiteral("an INTR program (intr: true) has no \"instructions\"; to acknowledge after "
+                                      "instructions, end them with \"- acknowledge\""));
         }
         break;
     }
@@ -310,16 +442,27 @@ void readProgram(const YAML::Node &node, TextHost &host)
         for (const Key &k : InstructionKeys)
             keys << QLatin1String(k.name);
         for (const YAML::Node &item : list.value) {
-            const Entries cells = entriesOf(item, list.mark(), keys, QStringLiteral("an instruction"));
             ProgramCheck::Row row;
             std::array<YAML::Mark, ProgramCheck::ColumnCount> at;
             at.fill(item.Mark());
-            for (const Key &k : InstructionKeys) {
-                const QString name = QLatin1String(k.name);
-                if (cells.contains(name)) {
-                    row[k.column] = scalarOf(cells.value(name), name);
-                    at[k.column] = cells.value(name).mark();
+            if (item.IsScalar() && folded(fromStd(item.Scalar())) == QLatin1String("acknowledge")) {
+                if (kindIndex != 3)
+                    refuse(item.Mark(), QStringLiteral("\"acknowledge\" belongs to an interrupt program: it takes the "
+                                                       "vector of the interrupt that started it"));
+                row = acknowledgeRow(kind.level);
+            } else {
+                if (!item.IsMap())
+                    refuse(item.Mark(), QStringLiteral("an instruction is \"acknowledge\" or a mapping of %1")
+                                            .arg(keys.join(QStringLiteral(", "))));
+                const Entries cells = entriesOf(item, list.mark(), keys, QStringLiteral("an instruction"));
+                for (const Key &k : InstructionKeys) {
+                    const QString name = QLatin1String(k.name);
+                    if (cells.contains(name)) {
+                        row[k.column] = scalarOf(cells.value(name), name);
+                        at[k.column] = cells.value(name).mark();
+                    }
                 }
+                completeRow(row, at, item.Mark(), host);
             }
             rows.append(row);
             marks.append(at);
@@ -339,6 +482,7 @@ void readProgram(const YAML::Node &node, TextHost &host)
     auto program = std::make_unique<VmeProgram>();
     program->number = 1;  // a new program, as the table's add button makes it
     ProgramCheck::commit(fields, *program, host);
+    host.marks.insert(program.get(), TextHost::Marks{node.Mark(), marks});
     host.insert(std::move(program));
 }
 
@@ -361,7 +505,29 @@ YAML::Mark secondDocumentMark(const QByteArray &text, const YAML::Mark &second)
 
 // ---------------------------------------------------------------- printing
 
-QString instructionLine(const VmeInstruction &ins)
+// What the print takes from the file besides its table.
+struct PrintSettings
+{
+    QStringList defaultLabels;  // the four defaults' texts; empty where the file's index has none
+    quint8 events = 0;
+    QByteArray startTable;
+};
+
+// What the print may leave out, for the build to add again.
+struct Shortening
+{
+    bool defaultVector = false;  // the default vector program as the layout adds it
+    bool intr = false;           // INTR-only programs the layout lays by itself
+};
+
+bool isAcknowledgeOf(const VmeInstruction &ins, int level)
+{
+    return ins.accessMode == VmeModeWord::IntrAccessIndex && ins.address == quint32(2 * level) && ins.id == 0 &&
+           ins.read && ins.noEcho && ins.dataMode == 2 && ins.addressMode == 0 && ins.length == 1;
+}
+
+// One instruction as a flow mapping; what equals the defaults (and a length of 1) is left out.
+QString instructionMap(const VmeInstruction &ins, const PrintSettings &settings)
 {
     QString data;
     if (!ins.read) {
@@ -378,14 +544,50 @@ QString instructionLine(const VmeInstruction &ins)
         VmeModeWord::accessModeLabels().value(ins.accessMode),
         VmeModeWord::addressModeLabels().value(ins.addressMode),
     };
+    const auto defaultOf = [&settings](Column c) {
+        switch (c) {
+        case ProgramCheck::AddressModeColumn:
+            return settings.defaultLabels.value(0);
+        case ProgramCheck::AccessModeColumn:
+            return settings.defaultLabels.value(1);
+        case ProgramCheck::DataModeColumn:
+            return settings.defaultLabels.value(2);
+        case ProgramCheck::ReadWriteColumn:
+            return settings.defaultLabels.value(3);
+        case ProgramCheck::LengthColumn:
+            return QStringLiteral("1");
+        default:
+            return QString();
+        }
+    };
     QStringList pairs;
     for (const Key &k : InstructionKeys) {
         // A cell the editor would show empty is left out; reading it back refuses it as the
         // editor does.
-        if (!values[k.column].isEmpty())
-            pairs << QStringLiteral("%1: %2").arg(QLatin1String(k.name), values[k.column]);
+        const QString &value = values[k.column];
+        if (!value.isEmpty() && value != defaultOf(k.column))
+            pairs << QStringLiteral("%1: %2").arg(QLatin1String(k.name), value);
     }
-    return QStringLiteral("      - {%1}\n").arg(pairs.join(QStringLiteral(", ")));
+    return QStringLiteral("{%1}").arg(pairs.join(QStringLiteral(", ")));
+}
+
+// A vector program's vectors as an operator writes them: hexadecimal, runs as first-last.
+QString vectorList(const QByteArray &vectors)
+{
+    QList<int> sorted;
+    for (const char v : vectors)
+        sorted << int(quint8(v));
+    std::sort(sorted.begin(), sorted.end());
+    const auto hex = [](int v) { return QStringLiteral("0x%1").arg(v, 2, 16, QLatin1Char('0')); };
+    QStringList runs;
+    for (int i = 0; i < sorted.size();) {
+        int j = i;
+        while (j + 1 < sorted.size() && sorted.at(j + 1) == sorted.at(j) + 1)
+            ++j;
+        runs << (j == i ? hex(sorted.at(i)) : hex(sorted.at(i)) + QLatin1Char('-') + hex(sorted.at(j)));
+        i = j + 1;
+    }
+    return runs.join(QLatin1Char(','));
 }
 
 QString intervalText(quint32 micros)
@@ -397,11 +599,14 @@ QString intervalText(quint32 micros)
     return QStringLiteral("%1 us").arg(micros);
 }
 
-QString programText(const VmeProgram &p)
+QString programText(const VmeProgram &p, const PrintSettings &settings)
 {
     QString out;
     if (p.number < 0 && p.isIntrOnly())
         return QStringLiteral("  - {program: interrupt, level: %1, intr: true}\n").arg(p.level);
+    if (p.number == VmeProgram::DefaultVectorNumber && p.instructions.size() == 1)
+        return QStringLiteral("  - {program: default vector, instructions: [%1]}\n")
+            .arg(instructionMap(*p.instructions.first(), settings));
     if (p.number == 0) {
         out = QStringLiteral("  - program: polling\n    interval: %1\n    level: %2\n")
                   .arg(intervalText(VmeProgram::fromByteArray(p.data)))
@@ -411,11 +616,134 @@ QString programText(const VmeProgram &p)
     } else if (p.number == VmeProgram::DefaultVectorNumber) {
         out = QStringLiteral("  - program: default vector\n");
     } else {
-        out = QStringLiteral("  - program: vector\n    vectors: %1\n").arg(DataText::vectorText(p.number, p.data));
+        out = QStringLiteral("  - program: vector\n    vectors: %1\n").arg(vectorList(p.data));
     }
     out += QStringLiteral("    instructions:\n");
-    for (const VmeInstruction *ins : p.instructions)
-        out += instructionLine(*ins);
+    for (const VmeInstruction *ins : p.instructions) {
+        if (p.number < 0 && isAcknowledgeOf(*ins, p.level))
+            out += QStringLiteral("      - acknowledge\n");
+        else
+            out += QStringLiteral("      - %1\n").arg(instructionMap(*ins, settings));
+    }
+    return out;
+}
+
+// The default vector program a build adds by itself when the text has none: a D8 read of
+// address 0, no items, in the default address and access mode.
+bool isAddedDefaultVector(const VmeProgram &p, const PrintSettings &settings)
+{
+    if (p.number != VmeProgram::DefaultVectorNumber || p.instructions.size() != 1)
+        return false;
+    const VmeInstruction &ins = *p.instructions.first();
+    return ins.address == 0 && ins.read && !ins.echo && !ins.noEcho && ins.dataMode == 0 && ins.length == 0 &&
+           VmeModeWord::addressModeLabels().value(ins.addressMode) == settings.defaultLabels.value(0) &&
+           VmeModeWord::accessModeLabels().value(ins.accessMode) == settings.defaultLabels.value(1);
+}
+
+// How each interrupt level prints when INTR-only programs may be left out. A build lays the
+// INTR records of the levels listed or among the events first, in level order, then those of
+// the other levels: the order of the records in the image tells which were listed. A level
+// whose record lies before a real interrupt program was an interrupt program of a single
+// acknowledge.
+enum class LevelPrint { AsIs, Omitted, ShortLine, Acknowledge };
+std::array<LevelPrint, 8> levelPrints(const QList<const VmeProgram *> &interrupts, const PrintSettings &settings)
+{
+    std::array<LevelPrint, 8> out;
+    out.fill(LevelPrint::AsIs);
+    const auto start = [&settings](int level) { return level < settings.startTable.size() ? int(quint8(settings.startTable.at(level))) : 0; };
+    int lastReal = -1;
+    QList<int> intrOnly;
+    for (const VmeProgram *p : interrupts) {
+        if (p->isIntrOnly())
+            intrOnly << p->level;
+        else
+            lastReal = std::max(lastReal, start(p->level));
+    }
+    QList<int> order;
+    for (int level : std::as_const(intrOnly)) {
+        if (start(level) < lastReal)
+            out[size_t(level)] = LevelPrint::Acknowledge;
+        else
+            order << level;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return start(a) < start(b); });
+    // The fewest listed levels that lay the records in this order: the first run ascending and
+    // holding every level among the events, the rest ascending.
+    const auto ascending = [&order](int from, int to) {
+        for (int i = from + 1; i < to; ++i) {
+            if (order.at(i - 1) > order.at(i))
+                return false;
+        }
+        return true;
+    };
+    int split = int(order.size());
+    for (int j = 0; j <= order.size(); ++j) {
+        bool eventsFirst = true;
+        for (int i = j; i < order.size(); ++i)
+            eventsFirst = eventsFirst && !(settings.events & (1u << order.at(i)));
+        if (eventsFirst && ascending(0, j) && ascending(j, int(order.size()))) {
+            split = j;
+            break;
+        }
+    }
+    for (int i = 0; i < order.size(); ++i) {
+        const int level = order.at(i);
+        out[size_t(level)] = i < split && !(settings.events & (1u << level)) ? LevelPrint::ShortLine : LevelPrint::Omitted;
+    }
+    return out;
+}
+
+QString programsText(const ProgramFile::Table &table, const PrintSettings &settings, Shortening shortening)
+{
+    QList<const VmeProgram *> interrupts;
+    for (const auto &program : table.programs) {
+        if (program->number < 0)
+            interrupts << program.get();
+    }
+    std::array<LevelPrint, 8> levels;
+    levels.fill(LevelPrint::AsIs);
+    if (shortening.intr)
+        levels = levelPrints(interrupts, settings);
+    QString out;
+    for (const auto &program : table.programs) {
+        const VmeProgram &p = *program;
+        if (shortening.defaultVector && isAddedDefaultVector(p, settings))
+            continue;
+        if (p.number < 0 && p.number >= -7 && p.isIntrOnly()) {
+            const LevelPrint how = levels[size_t(p.level)];
+            if (how == LevelPrint::Omitted)
+                continue;
+            if (how == LevelPrint::Acknowledge) {
+                out += QStringLiteral("  - {program: interrupt, level: %1, instructions: [acknowledge]}\n").arg(p.level);
+                continue;
+            }
+        }
+        out += programText(p, settings);
+    }
+    return out.isEmpty() ? QStringLiteral("programs: []\n") : QStringLiteral("programs:\n") + out;
+}
+
+// The table's warnings at their places in the text, with what only the text shows, in text order.
+QList<ProgramWarnings::Warning> placedWarnings(const TextHost &host, quint8 events)
+{
+    using ProgramWarnings::Warning;
+    QList<Warning> out = host.textWarnings;
+    for (Warning w : ProgramWarnings::check(host.programs, events, host.low, host.high)) {
+        const TextHost::Marks marks = host.marks.value(host.programs.value(w.program));
+        YAML::Mark mark = marks.program;
+        if (w.place == Warning::OnEvents && host.eventsMark.line >= 0)
+            mark = host.eventsMark;
+        if (w.instruction >= 0 && w.instruction < marks.cells.size())
+            mark = marks.cells.at(w.instruction)[w.place == Warning::OnId     ? ProgramCheck::IdColumn
+                                                 : w.place == Warning::OnData ? ProgramCheck::DataColumn
+                                                                              : ProgramCheck::AddressColumn];
+        w.line = mark.line + 1;
+        w.column = mark.column + 1;
+        out.append(w);
+    }
+    std::stable_sort(out.begin(), out.end(), [](const Warning &a, const Warning &b) {
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
     return out;
 }
 
@@ -431,7 +759,7 @@ bool isText(const QByteArray &head)
     return !head.isEmpty() && !head.contains('\0') && !head.contains('\xFF');
 }
 
-std::optional<Fault> build(const QByteArray &text, QByteArray &file)
+std::optional<Fault> build(const QByteArray &text, QByteArray &file, QList<ProgramWarnings::Warning> *warnings)
 {
     TextHost host;
     quint8 events = 0;
@@ -472,6 +800,8 @@ std::optional<Fault> build(const QByteArray &text, QByteArray &file)
             refuse(onEvents ? top.value(QStringLiteral("events")).mark() : programsMark, laid.message);
         }
         file = ProgramFile::encode(memory, host.defaults, events, host.low, host.high);
+        if (warnings)
+            *warnings = placedWarnings(host, events);
         return std::nullopt;
     } catch (const Refused &r) {
         return r.fault;
@@ -496,34 +826,43 @@ bool print(const QByteArray &file, const QString &fileName, QString &text, QStri
         return false;
 
     // The General tab takes the last settings the file hands it; without any it keeps its own.
-    const QByteArray settings = handed.isEmpty() ? QByteArray() : handed.last();
+    const QByteArray settingsRecord = handed.isEmpty() ? QByteArray() : handed.last();
+    PrintSettings settings;
+    settings.events = memory.savedEnable;
+    settings.startTable = memory.startTable;
     QStringList defaults;
     for (int i = 0; i < 4; ++i) {
-        const int index = settings.size() > 5 ? int(qint8(settings.at(i))) : StartDefaults[size_t(i)];
+        const int index = settingsRecord.size() > 5 ? int(qint8(settingsRecord.at(i))) : StartDefaults[size_t(i)];
         const QString label = defaultLabels(i).value(index);
+        settings.defaultLabels << label;
         defaults << QStringLiteral("%1: %2").arg(QLatin1String(DefaultKeys[i]),
                                                  label.isEmpty() ? QString::number(index) : label);
     }
-    const int low = settings.size() > 5 ? int(quint8(settings.at(4))) : StartMinID;
-    const int high = settings.size() > 5 ? int(quint8(settings.at(5))) : StartMaxID;
+    const int low = settingsRecord.size() > 5 ? int(quint8(settingsRecord.at(4))) : StartMinID;
+    const int high = settingsRecord.size() > 5 ? int(quint8(settingsRecord.at(5))) : StartMaxID;
     QStringList events;
     for (int row = 0; row < 8; ++row) {
         if (memory.savedEnable & (1u << row))
             events << eventName(row);
     }
+    const QString head = QStringLiteral("defaults: {%1}\ninteractive ids: %2-%3\nevents: [%4]\n")
+                             .arg(defaults.join(QStringLiteral(", ")))
+                             .arg(low)
+                             .arg(high)
+                             .arg(events.join(QStringLiteral(", ")));
 
-    text = QStringLiteral("defaults: {%1}\ninteractive ids: %2-%3\nevents: [%4]\n")
-               .arg(defaults.join(QStringLiteral(", ")))
-               .arg(low)
-               .arg(high)
-               .arg(events.join(QStringLiteral(", ")));
-    if (table.programs.empty()) {
-        text += QStringLiteral("programs: []\n");
-        return true;
+    // The shortest print that builds to these very bytes: what the build adds by itself is left
+    // out where adding it again gives the same file, else printed in full.
+    const Shortening tries[] = {{true, true}, {false, true}, {true, false}};
+    for (const Shortening &shortening : tries) {
+        const QString candidate = head + programsText(table, settings, shortening);
+        QByteArray again;
+        if (!build(candidate.toUtf8(), again) && again == file) {
+            text = candidate;
+            return true;
+        }
     }
-    text += QStringLiteral("programs:\n");
-    for (const auto &program : table.programs)
-        text += programText(*program);
+    text = head + programsText(table, settings, Shortening{});
     return true;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "programwarnings.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -50,8 +53,10 @@ struct Fault
 bool isText(const QByteArray &head);
 
 // The binary program file of a text, byte for byte what the window saves for that table.
-// On a fault nothing is built and file is left as it was.
-std::optional<Fault> build(const QByteArray &text, QByteArray &file);
+// On a fault nothing is built and file is left as it was. warnings (may be null) receives what
+// builds but will not do what the text likely means, in text order, with its place.
+std::optional<Fault> build(const QByteArray &text, QByteArray &file,
+                           QList<ProgramWarnings::Warning> *warnings = nullptr);
 
 // The canonical text of a binary program file (fixed order and spelling; the same table
 // always prints the same text). False, with the window's message naming fileName, when the

@@ -1,6 +1,7 @@
 #include "rbcp.h"
 
 #include <QStringList>
+#include <QDeadlineTimer>
 #include <QUdpSocket>
 
 #include <cstring>
@@ -278,6 +279,8 @@ int QRbcp::commRBCP(int id)
         throw Aborted;
     if (!socket || socket->write(packet) <= 0)
         throw SocketFailed;
+    if (attemptMs > 0)
+        return awaitReply(id);
     if (waitCount <= 0)
         return ReplyTimedOut;
 
@@ -301,6 +304,35 @@ int QRbcp::commRBCP(int id)
             // A late reply to an earlier request: drop it, it costs one wait.
         }
         if (++waits >= waitCount)
+            return ReplyTimedOut;
+    }
+}
+
+int QRbcp::awaitReply(int id)
+{
+    const QDeadlineTimer deadline(attemptMs);
+    for (;;) {
+        if (abortFlag)
+            throw Aborted;
+        if (!socket->hasPendingDatagrams())
+            socket->waitForReadyRead(int(qBound(qint64(0), deadline.remainingTime(), qint64(WaitSliceMs))));
+        while (socket->hasPendingDatagrams()) {
+            packet.resize(qMax<qint64>(socket->pendingDatagramSize(), 0));
+            const qint64 got = socket->readDatagram(packet.data(), packet.size());
+            if (got < 0)
+                break;
+            packet.resize(got);
+            // Too short for a reply's header: not the module's answer, whoever sent it.
+            if (got < HeaderSize)
+                continue;
+            const uchar *reply = reinterpret_cast<const uchar *>(packet.constData());
+            if (id < 0)
+                return int(got);
+            if (reply[2] == id)
+                return (reply[1] & BusErrorFlag) ? ReplyBusError : int(got);
+            // A late reply to an earlier request: dropped, the attempt keeps its time.
+        }
+        if (deadline.hasExpired())
             return ReplyTimedOut;
     }
 }

@@ -117,6 +117,10 @@ public:
     // Reply wait per attempt counted in 100 ms slices, for callers that need less than a
     // second (tests of the time-out paths); zero or less is ignored.
     void SetWaitCount(int slices);
+    // Each attempt lasts ms whatever arrives (0: the count of waits above rules): a datagram
+    // with another ID or too short to be a reply is dropped and the wait goes on to the
+    // attempt's deadline, so strays on the network neither shorten an attempt nor end the job.
+    void SetAttemptTime(int ms) { attemptMs = qMax(0, ms); }
 
     // Description of the last failure (what error() points to).
     const QString &errorString() const { return errorText; }
@@ -153,6 +157,8 @@ protected:
     // After a failure inside WriteEEPROM: protectAgain() without letting its outcome change
     // what the first failure reported.
     void restoreWriteProtect();
+    // commRBCP's wait for a client that set an attempt time.
+    int awaitReply(int id);
 
     uchar rbcpId = 0;
     quint16 udpPort = 4660;
@@ -166,6 +172,7 @@ protected:
     uint blockSize = 128;
     int waitCount = 40;
     int attempts = 3;
+    int attemptMs = 0;
     QByteArray packet;
     QByteArray infoBlock;
     // Written by the worker; the copy in published is what other threads read.

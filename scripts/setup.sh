@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6
     libyaml-cpp-dev
     pybind11-dev python3-dev python3-numpy python3-pytest
+    help2man
     xvfb xauth
     fonts-dejavu-core fonts-wqy-microhei
     "$@"

@@ -85,6 +85,17 @@ struct SimIrq
     int periodMs = 0;
 };
 
+// A status register of a slave that needs set-up: a VME write touching `trigger` clears `bits`
+// in every 32-bit word of the range, and delayMs later they read as set (a "ready" bit).
+struct SimStatusRegister
+{
+    int addressMode = SimA32;
+    SimRange range;
+    quint32 trigger = 0;
+    quint32 bits = 1;
+    int delayMs = 0;
+};
+
 struct SimConfig
 {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost); // both channels listen here
@@ -113,6 +124,8 @@ struct SimConfig
     double replaySpeed = 1;                 // its pace: 1 as recorded, 0 as fast as the socket takes it
 
     bool verbose = false;                   // log every command and register access to stderr
+    // Status registers that set their bits a while after a write elsewhere (simstatus.h).
+    QVector<SimStatusRegister> statusRegisters;
 };
 
 // Parses "first-last" or "first+size" (numbers in C notation: 0x.., 0.., decimal).

@@ -1,5 +1,6 @@
 #include "simoptions.h"
 #include "simreplay.h"
+#include "simstatus.h"
 
 #include <QCommandLineParser>
 #include <QHostAddress>
@@ -46,6 +47,10 @@ QList<QCommandLineOption> options()
                             "access of that mode outside the slaves ends with the VME error bit; a mode "
                             "without slaves answers everywhere. --unmapped holes apply inside slaves too."),
             s("mode:range")),
+        opt({s("status-register")}, s("VME range that behaves as a status register: a write touching the trigger "
+                                      "address clears the bits in each 32-bit word of the range, and delay-ms later "
+                                      "they read as set, e.g. A32:0x100010+4:0x100000:0x1:50. Repeatable."),
+            s("mode:range:trigger:bits:delay-ms")),
         opt({s("drop")}, s("Fault: fraction (0..1) of RBCP replies that are lost; the request is still "
                            "carried out."), s("fraction"), s("0")),
         opt({s("seed")}, s("Fault: seed of the reply drop decisions (default 1)."), s("n"), s("1")),
@@ -201,6 +206,13 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
         }
     };
     vmeRanges(QStringLiteral("slave"), c.slaves);
+    for (const QString &r : parser.values(QStringLiteral("status-register"))) {
+        SimStatusRegister status;
+        if (parseSimStatusRegister(r, &status))
+            c.statusRegisters.append(status);
+        else if (bad.isEmpty())
+            bad = QStringLiteral("invalid status register: %1").arg(r);
+    }
     vmeRanges(QStringLiteral("param-error"), c.faults.vmeParamErrors);
 
     bool ok = false;

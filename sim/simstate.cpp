@@ -37,7 +37,7 @@ quint64 accessSpan(quint8 code, int size, int item)
 } // namespace
 
 SimState::SimState(const SimConfig &config)
-    : m_verbose(config.verbose), m_unmapped(config.unmapped), m_slaves(config.slaves), m_vector(config.interruptVector),
+    : m_verbose(config.verbose), m_unmapped(config.unmapped), m_slaves(config.slaves), m_status(config.statusRegisters), m_vector(config.interruptVector),
       m_faults(config.faults), m_dropRandom(config.faults.rbcpDropSeed)
 {
     m_registers.setVersion(config.version);
@@ -146,13 +146,17 @@ quint16 SimState::carryOut(const SimWire::Header &command, const QByteArray &wri
         } else if (write && fixed) {
             if (size > 0) // the register keeps the last item written
                 m_memory.write(space, command.address, writeData.left(size).right(item));
+            m_status.written(space, command.address, item, m_memory);
         } else if (write) {
             m_memory.write(space, command.address, writeData.left(size));
+            m_status.written(space, command.address, size, m_memory);
         } else if (fixed) {
+            m_status.reading(m_memory);
             const QByteArray value = m_memory.read(space, command.address, item);
             for (int i = 0; i < size; i += item)
                 readData->append(value);
         } else {
+            m_status.reading(m_memory);
             *readData = m_memory.read(space, command.address, size);
         }
     }

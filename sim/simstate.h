@@ -3,6 +3,7 @@
 #include "simconfig.h"
 #include "simmemory.h"
 #include "simregisters.h"
+#include "simstatus.h"
 #include "simwire.h"
 
 #include <QMutex>
@@ -102,6 +103,7 @@ private:
     SimRegisters m_registers;
     QVector<SimUnmapped> m_unmapped;
     const QVector<SimVmeRange> m_slaves;
+    SimStatusRegisters m_status;
     quint32 m_vector = 0;
     SimFaults m_faults;
     QRandomGenerator m_dropRandom;

@@ -32,19 +32,29 @@ dpkg-deb -f "$DEB" Description | grep -q tarnixctl || fail "Description"
 # The man pages are real pages made from the programs' help.
 X="$OUT/x"
 dpkg-deb -x "$DEB" "$X"
-zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL 1' || fail "tarnixctl man page"
+zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL "\?1' || fail "tarnixctl man page"
 zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'download FILE' || fail "tarnixctl man page body"
+zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'keep\\-going' || fail "tarnixctl man page lacks an option"
 zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- '--tcp-port' || fail "tarnix-sim man page body"
 grep -q '^Exec=tarnix2-utility$' "$X/usr/share/applications/tarnix2-utility.desktop" || fail "desktop entry"
 "$X/usr/bin/tarnixctl" --version | grep -qx 'tarnixctl 2\.0' || fail "tarnixctl --version"
 # Debian's own checks, and man to lay out the pages; both from Debian through the set-up script.
 "$(dirname "$0")/../scripts/setup.sh" lintian man-db >/dev/null || true
-# Every man page fits a terminal of 80 columns.
+# Every man page fits a terminal of 80 columns, has the sections of a man page, and is filled
+# by man: no line holds a lone word between two lines of the same paragraph.
 if command -v man >/dev/null; then
     for page in "$X"/usr/share/man/man1/*.1.gz; do
-        wide="$(MANWIDTH=80 man -l "$page" 2>&1 | awk 'length > 80')"
+        text="$(MANWIDTH=80 man -l "$page" 2>&1)"
+        wide="$(awk 'length > 80' <<<"$text")"
         [ -z "$wide" ] || fail "$(basename "$page") is wider than 80 columns: $wide"
+        broken="$(awk '{ i = match($0, /[^ ]/) } NR > 2 && n1 == 1 && i1 > 0 && i == i1 && i2 == i1 && NF && n2 { print l1 }
+                       { i2 = i1; n2 = n1; i1 = i; n1 = NF; l1 = $0 }' <<<"$text")"
+        [ -z "$broken" ] || fail "$(basename "$page") breaks a sentence at: $broken"
+        for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES; do
+            grep -qx "$section" <<<"$text" || fail "$(basename "$page") has no $section"
+        done
     done
+    MANWIDTH=80 man -l "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -qx COMMANDS || fail "tarnixctl has no COMMANDS"
 fi
 # lintian: no error, no warning.
 if command -v lintian >/dev/null; then

@@ -48,20 +48,28 @@ private slots:
     // The settings read reports its bytes; then a download of the empty table (1 + 20 + 1024 +
     // 64 + 1 bytes) reports every step as its requests are answered, retries included, and ends
     // done at 100 %, or failed where it stopped: the fifth block of the vector table and image
-    // write (at 0x600, after 1 + 20 + 4 x 128 bytes) with the bar there. The connection's
-    // message on the left stays.
+    // write (at 0x600, after 1 + 20 + 4 x 128 bytes) or the stop at register 4, with the bar
+    // there. The connection's message on the left stays.
     void downloadProgress_data()
     {
         QTest::addColumn<double>("drop");
-        QTest::addColumn<bool>("busError");
-        QTest::newRow("good") << 0.0 << false;
-        QTest::newRow("lost replies") << 0.3 << false;
-        QTest::newRow("bus error half way") << 0.0 << true;
+        QTest::addColumn<quint32>("busError"); // the register answering with the bus error flag, 0: none
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("permille");
+        const QString done = QStringLiteral("Download done: 1110 bytes in ");
+        QTest::newRow("good") << 0.0 << 0u << done << 1000;
+        QTest::newRow("lost replies") << 0.3 << 0u << done << 1000;
+        QTest::newRow("bus error half way") << 0.0 << 0x600u << QStringLiteral(
+            "Download failed: Writing registers at 0x00000600 after 533 of 1110 bytes (") << 533 * 1000 / 1110;
+        QTest::newRow("bus error on the stop") << 0.0 << 4u << QStringLiteral(
+            "Download failed: Stopping programs at 0x00000004 after 0 of 1 bytes (") << 0;
     }
     void downloadProgress()
     {
         QFETCH(double, drop);
-        QFETCH(bool, busError);
+        QFETCH(quint32, busError);
+        QFETCH(QString, outcome);
+        QFETCH(int, permille);
         sim()->setFaults(SimFaults());
         Args a({"tarnix2-utility"});
         MainWindow w(a.argc(), a.argv.data());
@@ -82,7 +90,7 @@ private slots:
         SimFaults faults;
         faults.rbcpDropFraction = drop;
         if (busError)
-            faults.rbcpBusErrors = {SimRange{0x600, 0x600}};
+            faults.rbcpBusErrors = {SimRange{busError, busError}};
         sim()->setFaults(faults);
         shown.clear();
         ModalAnswerer box(QMessageBox::Ok, 20000);
@@ -92,24 +100,18 @@ private slots:
         const QStringList seen = texts(shown);
         QCOMPARE(seen.first(), QStringLiteral("Download..."));
         QVERIFY(seen.contains(QStringLiteral("Download: Stopping programs")));
-        QVERIFY(seen.contains(QStringLiteral("Download: Writing registers: 533 of 1110 bytes")));
+        QCOMPARE(seen.contains(QStringLiteral("Download: Writing registers: 533 of 1110 bytes")), busError != 4);
         QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("connected"));
         if (drop > 0)
             QVERIFY2(seen.filter(QStringLiteral(", no answer, attempt 2 of 6")).size() > 0, qPrintable(seen.join(u'\n')));
         if (busError) {
             QVERIFY(box.wait(5000));
             QCOMPARE(box.title(), QStringLiteral("Tarnix Error"));
-            QVERIFY2(status->text().startsWith(QStringLiteral(
-                         "Download failed: Writing registers at 0x00000600 after 533 of 1110 bytes (")),
-                     qPrintable(status->text()));
-            QVERIFY(!seen.contains(QStringLiteral("Download: Enabling")));
-            QCOMPARE(bar->value(), 533 * 1000 / 1110);
-        } else {
-            QVERIFY(seen.contains(QStringLiteral("Download: Enabling")));
-            QVERIFY2(status->text().startsWith(QStringLiteral("Download done: 1110 bytes in ")), qPrintable(status->text()));
-            QCOMPARE(bar->value(), bar->maximum());
         }
-        QCOMPARE(box.seen(), busError);
+        QVERIFY2(status->text().startsWith(outcome), qPrintable(status->text()));
+        QCOMPARE(seen.contains(QStringLiteral("Download: Enabling")), !busError);
+        QCOMPARE(bar->value(), permille);
+        QCOMPARE(box.seen(), busError != 0);
     }
 
     // Reports of two sources, sent in exact numbers over two connections, are counted per source
@@ -186,33 +188,57 @@ private slots:
         QCOMPARE(label("totalReports"), QStringLiteral("Reports: 299"));
     }
 
-    // The rates go by the time of the counts: over the last second per source and in all, and
-    // the minute keeps one point per sample.
+    // The rates count the reports framed in the last whole second before the counts are
+    // complete: while a thread counts (a stall included), its last merge; once it ended, the
+    // sample's time. A late merge lands where its reports were framed; a reset drops every report
+    // framed before it. Sources go by level, polling first; the last item has the data width.
     void ratesOverTheLastSecond()
     {
         ReportRates rates;
         ReportTally tally;
-        kelvo_vme_master_header a, b;
-        a.id = 7;
-        a.length = 0x30000000; // level 1, polling
-        b.id = 7;              // level 0, interrupt: another source
-        for (int i = 0; i < 10; ++i)
-            tally.count(a, nullptr, 0);
-        rates.merge(tally, 1000);
-        QCOMPARE(rates.sample(1100).perSecond, 0.0);
-        for (int i = 0; i < 30; ++i)
-            tally.count(i % 3 ? a : b, nullptr, 0);
+        kelvo_vme_master_header a, b, c; // level 1 polling; level 0 interrupt; level 1 interrupt, D16 A32
+        a.id = b.id = 7;
+        a.length = 0x30000000;
+        c.id = 3;
+        c.length = 0x20000000;
+        c.mode = 0x0600;
+        const auto count = [&](qint64 time, int n, const kelvo_vme_master_header &h) {
+            tally.setTime(time);
+            while (n--)
+                tally.count(h, "\x11\x11\x22\x22", 4);
+        };
+        const auto rate = [&](qint64 now) {
+            const ReportRates::Snapshot s = rates.sample(now);
+            QList<double> out{s.perSecond};
+            for (const ReportRates::Source &src : s.sources)
+                out << src.perSecond;
+            return out;
+        };
+        count(1000, 10, a);
+        rates.merge(tally, 1050);
+        QCOMPARE(rate(1100), (QList<double>{0, 0})); // no whole step yet
+        count(1400, 20, a);
+        count(1400, 10, b);
+        tally.countCrcError();
         rates.merge(tally, 1500);
-        const ReportRates::Snapshot s = rates.sample(1700); // the counts are those of 1500
-        QCOMPARE(s.total, quint64(40));
-        QCOMPARE(s.perSecond, 60.0);
-        QCOMPARE(s.sources.size(), 2);
-        QCOMPARE(ReportRates::sourceText(s.sources[0]), QStringLiteral("ID 0x07, level 0, interrupt"));
-        QCOMPARE((QList<quint64>{s.sources[0].count, s.sources[1].count}), (QList<quint64>{10, 30}));
-        QCOMPARE((QList<double>{s.sources[0].perSecond, s.sources[1].perSecond}), (QList<double>{20, 40}));
-        // Nothing merged for a while: no thread counts, and the rates fall as time goes on.
-        QCOMPARE(rates.sample(3600).perSecond, 0.0);
-        QCOMPARE(rates.sample(3700).minute.size(), 3);
+        QCOMPARE(rate(1700), (QList<double>{40, 10, 30}));
+        QCOMPARE(rate(3600), (QList<double>{40, 10, 30})); // the thread is held up
+        count(1600, 20, c); // framed before the stall
+        count(3600, 10, c);
+        rates.merge(tally, 3700);
+        QCOMPARE(rate(3800), (QList<double>{10, 0, 0, 10}));
+        ReportRates::Snapshot s = rates.sample(3800);
+        QCOMPARE(ReportRates::sourceText(s.sources[2]), QStringLiteral("ID 0x03, level 1, interrupt"));
+        QCOMPARE((QList<QVariant>{s.total, s.sources[2].lastItem, s.crcErrors}), (QList<QVariant>{70, "2222", 1}));
+        QVERIFY(s.minute.contains(qMakePair(qint64(2000), 60.0)));
+        rates.merge(tally, 3700, true); // the thread ended: the time goes on
+        QCOMPARE(rate(5000), (QList<double>{0, 0, 0, 0}));
+
+        count(5100, 5, a);
+        rates.reset(5150);
+        count(5200, 3, a);
+        rates.merge(tally, 5300);
+        QCOMPARE(rates.sample(5400).total, quint64(3));
     }
 };
 

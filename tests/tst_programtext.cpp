@@ -5,6 +5,7 @@
 #include "modalanswerer.h"
 #include "namedchild.h"
 #include "programtext.h"
+#include "programwarnings.h"
 #include "tarnixsim.h"
 
 #include <QDataStream>
@@ -69,9 +70,7 @@ const QByteArray emptyFile =
          hex("00000000 0100 00 00") + intrRecords(1, 7));
 const QString emptyText = QStringLiteral(
     "defaults: {address mode: A24, access mode: User Data, data mode: D8, read/write: Read}\n"
-    "interactive ids: 128-255\nevents: []\nprograms:\n  - program: default vector\n    instructions:\n"
-    "      - {id: 0, address: 0x00000000, read/write: Read, data mode: D8, length: 0, access mode: User Data, "
-    "address mode: A24}\n") + intrLines({1, 2, 3, 4, 5, 6, 7});
+    "interactive ids: 128-255\nevents: []\nprograms: []\n");
 
 // Polling at 0 (200 bytes), one vector program at 200 (0x00C8) serving vectors 3 and 7, the
 // default vector program at 208 (0x00D0), INTR records from 216 (start byte 27).
@@ -84,7 +83,8 @@ QByteArray vectorAt200File()
     vectors.replace(28, 4, hex("0000C800"));
     return file("02010102", "FF01107F", "02 000003E8 001B1C1D1E1F2021 0000000000000000", vectors, vectorAt200Image);
 }
-const QString vectorAt200Text = QStringLiteral(
+// The table spelled out in full, as printed before defaults were left out.
+const QString vectorAt200Full = QStringLiteral(
     "defaults: {address mode: A32, access mode: User Prog., data mode: D16, read/write: Write(Echo)}\n"
     "interactive ids: 16-127\nevents: [Polling]\nprograms:\n"
     "  - program: polling\n    interval: 1 ms\n    level: 2\n    instructions:\n"
@@ -96,6 +96,14 @@ const QString vectorAt200Text = QStringLiteral(
     "  - program: default vector\n    instructions:\n"
     "      - {id: 0, address: 0x00000000, read/write: Read, data mode: D8, length: 0, access mode: User Prog., "
     "address mode: A32}\n").arg(items("0x12345678", 48)) + intrLines({1, 2, 3, 4, 5, 6, 7});
+const QString vectorAt200Text = QStringLiteral(
+    "defaults: {address mode: A32, access mode: User Prog., data mode: D16, read/write: Write(Echo)}\n"
+    "interactive ids: 16-127\nevents: [Polling]\nprograms:\n"
+    "  - program: polling\n    interval: 1 ms\n    level: 2\n    instructions:\n"
+    "      - {id: 1, address: 0x00001000, data mode: D32, length: 48, data: %1, access mode: User Data}\n"
+    "  - program: vector\n    vectors: 0x03,0x07\n    instructions:\n"
+    "      - {id: 2, address: 0x0000abce, read/write: Read, length: 2, access mode: Supervisor Data, "
+    "address mode: A16}\n").arg(items("0x12345678", 48));
 
 // Four polling writes of 258 bytes, the default vector program at 1032, the level-2 program at
 // 1040 (start byte 130), then the INTR records of the other levels.
@@ -108,7 +116,7 @@ QByteArray interruptAt1040File()
     return file("01000000", "FF05107F", "07 000000FA 0083828485868788 0300000000000000",
                 hex("000408FF").repeated(256), image);
 }
-QString interruptAt1040Text()
+QString interruptAt1040Full()
 {
     QString text = QStringLiteral("defaults: {address mode: A24, access mode: User Data, data mode: D8, read/write: Read}\n"
                                   "interactive ids: 16-127\nevents: [Polling, Interrupt2]\nprograms:\n"
@@ -126,6 +134,21 @@ QString interruptAt1040Text()
                           "      - {id: 10, address: 0x00000010, read/write: Read, data mode: D32, length: 1, "
                           "access mode: User Data, address mode: A24}\n") +
            intrLines({3, 4, 5, 6, 7});
+}
+QString interruptAt1040Text()
+{
+    QString text = QStringLiteral("defaults: {address mode: A24, access mode: User Data, data mode: D8, read/write: Read}\n"
+                                  "interactive ids: 16-127\nevents: [Polling, Interrupt2]\nprograms:\n"
+                                  "  - program: polling\n    interval: 250 us\n    level: 7\n    instructions:\n");
+    for (int i = 1; i <= 4; ++i)
+        text += QStringLiteral("      - {id: %1, address: 0x%2, read/write: Write(No Data Echo), length: 250, "
+                               "data: %3}\n")
+                    .arg(i)
+                    .arg(i * 0x100, 8, 16, QLatin1Char('0'))
+                    .arg(items("0xaa", 250));
+    return text + QStringLiteral("  - {program: default vector, instructions: [{id: 9, address: 0x00000000, length: 0}]}\n"
+                                 "  - program: interrupt\n    level: 2\n    instructions:\n"
+                                 "      - {id: 10, address: 0x00000010, data mode: D32}\n");
 }
 
 // tarnixctl's exit status, standard output and standard error.
@@ -159,13 +182,15 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty table") << QStringLiteral("# nothing yet\nprograms: []  # none\n") << emptyText
                                      << emptyFile;
-        QString written = vectorAt200Text;
+        QString written = vectorAt200Full;
         written.replace(QStringLiteral("interval: 1 ms"), QStringLiteral("interval: 1000usec"))
             .replace(QStringLiteral("vectors: 3,7"), QStringLiteral("vectors: 7,0x3"))
-            .replace(QStringLiteral("0x0000abce"), QStringLiteral("ABCE"));
+            .replace(QStringLiteral("0x0000abce"), QStringLiteral("ABCE"))
+            .replace(QStringLiteral("Supervisor Data"), QStringLiteral("supervisordata"))
+            .replace(QStringLiteral("read/write: Read,"), QStringLiteral("read/write: READ,"));
         QTest::newRow("vector program at 200 for two vectors") << written << vectorAt200Text << vectorAt200File();
         QTest::newRow("interrupt program at 1040")
-            << QString(interruptAt1040Text()).remove(intrLines({1})).remove(intrLines({3, 4, 5, 6, 7}))
+            << QString(interruptAt1040Full()).remove(intrLines({1})).remove(intrLines({3, 4, 5, 6, 7}))
             << interruptAt1040Text() << interruptAt1040File();
     }
 
@@ -207,7 +232,11 @@ private slots:
         row("interactive ID", s.replace(QStringLiteral("id: 1"), QStringLiteral("id: 200")),
             "6:14: \"128-255\" are ID for Interactive Mode");
         s = ok;
-        row("no data mode", s.remove(QStringLiteral("data mode: D16, ")), "6:9: Please set Data Mode.");
+        row("data mode", s.replace(QStringLiteral("D16"), QStringLiteral("D64")),
+            "6:61: data mode \"D64\": one of D8, D16, D32");
+        s = ok;
+        row("no id", s.remove(QStringLiteral("id: 1, ")),
+            "6:9: an instruction needs \"id\" (0 to 255; it names the instruction's reports)");
         s = ok;
         row("data count", s.replace(QStringLiteral("Read,"), QStringLiteral("Write(Echo), data: 1 2,")),
             "6:63: Please set Data for write correctly.\nMismatch between 1(Length) and 2(a number of Data)");
@@ -232,18 +261,23 @@ private slots:
                                    << "1:39: Please set Vector ID(0-255).";
         QTest::newRow("INTR with instructions")
             << QStringLiteral("programs:\n  - {program: interrupt, level: 3, intr: true, instructions: []}")
-            << "2:62: an INTR program has no \"instructions\"";
+            << "2:62: an INTR program (intr: true) has no \"instructions\"; to acknowledge after instructions, end "
+               "them with \"- acknowledge\"";
+        QTest::newRow("acknowledge outside") << head + QStringLiteral("      - acknowledge\n")
+                                             << "6:9: \"acknowledge\" belongs to an interrupt program: it takes the "
+                                                "vector of the interrupt that started it";
         QTest::newRow("level") << QStringLiteral("programs: [{program: interrupt, level: 8, intr: true}]")
                                << "1:40: \"level\" is a number from 1 to 7";
         QTest::newRow("polling enabled, none") << QStringLiteral("events: [Polling]\nprograms: []")
                                                << "1:9: Please set a program for Polling.";
         QTest::newRow("event name") << QStringLiteral("events: [Interrupt8]")
-                                    << "1:10: an event is Polling or Interrupt1 to Interrupt7";
+                                    << "1:10: event \"Interrupt8\": one of Polling, Interrupt1, Interrupt2, "
+                                       "Interrupt3, Interrupt4, Interrupt5, Interrupt6, Interrupt7";
         QTest::newRow("ID range") << QStringLiteral("interactive ids: 200-100")
                                   << "1:18: \"interactive ids\" is a range first-last of IDs 0 to 255, first not "
                                      "above last";
         QTest::newRow("default access") << QStringLiteral("defaults: {access mode: INTR}")
-                                        << "1:25: \"access mode\" is one of: User Data, User Prog., User BLT, "
+                                        << "1:25: access mode \"INTR\": one of User Data, User Prog., User BLT, "
                                            "Supervisor Data, Supervisor Prog., Supervisor BLT, Fixed Address and "
                                            "User Data, Fixed Address and User Prog., Fixed Address and Supervisor "
                                            "Data, Fixed Address and Supervisor Prog.";
@@ -295,6 +329,96 @@ private slots:
         QVERIFY2(printed.split(QLatin1Char('\n')).contains(line), qPrintable(printed));
     }
 
+    // Texts written before defaults, the acknowledge and the short print build to the bytes they
+    // built then; the typical job written short builds to the bytes of its spelled-out form. The
+    // print of each builds to the same bytes again (levels checked without a program included).
+    void fixtures_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("binary");
+        for (const char *name : {"crate3", "acknowledge", "unlisted-level"})
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(name);
+        QTest::newRow("typical job") << QStringLiteral("typical-job") << QStringLiteral("acknowledge");
+    }
+
+    void fixtures()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, binary);
+        QFile t(QStringLiteral(FIXTURES "/%1.yaml").arg(text)), b(QStringLiteral(FIXTURES "/%1.prg").arg(binary));
+        QVERIFY(t.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        const QByteArray bytes = b.readAll();
+        QByteArray built, again;
+        QVERIFY(!ProgramText::build(t.readAll(), built));
+        QCOMPARE(built.toHex(' '), bytes.toHex(' '));
+        QString printed, error;
+        QVERIFY2(ProgramText::print(bytes, binary, printed, error), qPrintable(error));
+        QVERIFY(!ProgramText::build(printed.toUtf8(), again));
+        QCOMPARE(again.toHex(' '), bytes.toHex(' '));
+    }
+
+    void warnings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("warnings");
+        const auto text = [](const char *t) { return QByteArray(t); };
+        QTest::newRow("event not listed")
+            << text("programs: [{program: polling, interval: 1 ms, level: 0, instructions: [{id: 1, address: 0x10}]}]")
+            << "1:12: Polling is not among the events: the polling program never runs";
+        QTest::newRow("no level listed")
+            << text("programs: [{program: vector, vectors: 0x20, instructions: [{id: 1, address: 0x10}]}]")
+            << "1:12: no interrupt level is among the events: Vector32 never runs";
+        QTest::newRow("no acknowledge")
+            << text("events: [Interrupt3]\nprograms:\n- {program: interrupt, level: 3, instructions: [{id: 1, "
+                    "address: 0x10}]}\n- {program: vector, vectors: 0x20, instructions: [{id: 2, address: 0x20}]}")
+            << "3:3: Interrupt3 has no acknowledge: the vector programs never run after it (end it with "
+               "\"- acknowledge\", the editor's INTR row)";
+        const char *polling = "events: [Polling]\nprograms:\n- {program: polling, interval: 1 ms, level: 0, "
+                              "instructions: [%1]}";
+        QTest::newRow("beyond A24") << QString::fromLatin1(polling)
+                                           .arg(QLatin1String("{id: 1, address: 0xfffffc, data mode: D32, length: 2}"))
+                                           .toUtf8()
+                                    << "3:80: the transfer ends at 0x01000003, beyond A24's last address 0x00ffffff: "
+                                       "the bus refuses it";
+        QTest::newRow("data on a read")
+            << QString::fromLatin1(polling).arg(QLatin1String("{id: 1, address: 0x10, data: 5}")).toUtf8()
+            << "3:92: \"data\" is ignored on a read";
+        QTest::newRow("no 0x") << QString::fromLatin1(polling).arg(QLatin1String("{id: 1, address: 1048576, address mode: A32}")).toUtf8()
+                               << "3:80: address \"1048576\" has no \"0x\": it is read as hexadecimal, 0x01048576";
+        QTest::newRow("ID twice")
+            << text("events: [Polling, Interrupt2]\nprograms:\n- {program: polling, interval: 1 ms, level: 0, "
+                    "instructions: [{id: 1, address: 0x10}]}\n- {program: interrupt, level: 2, instructions: "
+                    "[{id: 1, address: 0x20}]}")
+            << "4:54: ID 1 is also used by Polling: their reports cannot be told apart";
+        QTest::newRow("default vector left out")
+            << text("events: [Interrupt1]\nprograms:\n- {program: vector, vectors: 0-255, instructions: [{id: 1, "
+                    "address: 0x10}]}\n- {program: default vector, instructions: [{id: 2, address: 0x20}]}")
+            << "4:3: every vector 0-255 has a program of its own: the default vector program is left out of the "
+               "built file";
+        // A binary file whose interactive range was widened over its programs' IDs 1 and 2.
+        QByteArray widened = vectorAt200File();
+        widened[20] = '\x01';
+        QTest::newRow("interactive ID") << widened
+                                        << "ID 1 lies in the interactive range 1-127: the answers of commands and "
+                                           "this program's reports are mixed\nno interrupt level is among the "
+                                           "events: Vector3 never runs\nID 2 lies in the interactive range "
+                                           "1-127: the answers of commands and this program's reports are mixed";
+        QTest::newRow("none") << emptyFile << QString();
+    }
+
+    void warnings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, warnings);
+        QList<ProgramWarnings::Warning> found;
+        QString refusal;
+        QVERIFY2(ProgramWarnings::checkFile(file, QStringLiteral("f"), found, refusal), qPrintable(refusal));
+        QStringList texts;
+        for (const ProgramWarnings::Warning &w : std::as_const(found))
+            texts << w.text();
+        QCOMPARE(texts.join(QLatin1Char('\n')), warnings);
+    }
+
     // tarnixctl: show prints either form as the canonical text, build writes the window's bytes,
     // download takes the text; a faulty text is refused with its place before anything is sent.
     void shell()
@@ -302,7 +426,7 @@ private slots:
         QTemporaryDir dir;
         const QString text = dir.filePath("a.txt"), binary = dir.filePath("a.prg"), built = dir.filePath("b.prg"),
                       faulty = dir.filePath("bad.txt");
-        QString bad = vectorAt200Text;
+        QString bad = vectorAt200Full;
         QVERIFY(writeFile(text, vectorAt200Text.toUtf8()) && writeFile(binary, vectorAt200File()) &&
                 writeFile(faulty, bad.replace(QStringLiteral("length: 48"), QStringLiteral("length: 64")).toUtf8()));
         for (const QString &in : {text, binary})
@@ -314,16 +438,30 @@ private slots:
         QCOMPARE(f.readAll().toHex(' '), vectorAt200File().toHex(' '));
         // A binary file refused is named as given; one longer than any saved file is not read.
         const QString cut = dir.filePath("cut.prg"), big = dir.filePath("big.prg");
-        QVERIFY(writeFile(cut, vectorAt200File().chopped(2)) && writeFile(big, vectorAt200File() + QByteArray(3000, 'x')));
+        QVERIFY(writeFile(cut, vectorAt200File().chopped(2)) && writeFile(big, vectorAt200File() + QByteArray(64 * 1024, 'x')));
         QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), cut}),
                  std::make_tuple(2, QString(),
                                  QStringLiteral("tarnixctl: \"%1\": Can't read\nThe file ends before its end record.\n")
                                      .arg(cut)));
         QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("show"), big}),
                  std::make_tuple(2, QString(),
-                                 QStringLiteral("tarnixctl: \"%1\": the file holds 4462 bytes, more than the 3329 a "
+                                 QStringLiteral("tarnixctl: \"%1\": the file holds 66998 bytes, more than the 65536 a "
                                                 "program file may hold\n")
                                      .arg(big)));
+
+        // check: the warnings on standard output, 1 with warnings, 0 without, 2 refused; build warns
+        // on standard error and writes the file all the same.
+        const QString warned = dir.filePath("warned.txt");
+        QVERIFY(writeFile(warned, QByteArray("programs: [{program: polling, interval: 1 ms, level: 0, instructions: "
+                                             "[{id: 1, address: 0x10}]}]")));
+        const QString warning = QStringLiteral("%1:1:12: warning: Polling is not among the events: the polling "
+                                               "program never runs\n").arg(warned);
+        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("check"), warned}), std::make_tuple(1, warning, QString()));
+        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("check"), QStringLiteral(FIXTURES "/acknowledge.prg")}),
+                 std::make_tuple(0, QString(), QString()));
+        QCOMPARE(std::get<0>(ctl({QStringLiteral("program"), QStringLiteral("check"), faulty})), 2);
+        QCOMPARE(ctl({QStringLiteral("program"), QStringLiteral("build"), warned, QStringLiteral("-o"), built}),
+                 std::make_tuple(0, QString(), warning));
 
         TarnixSimThread module;
         SimConfig config;
@@ -365,6 +503,40 @@ private slots:
         QFile saved(dir.filePath("b.prg"));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll().toHex(' '), interruptAt1040File().toHex(' '));
+
+        // A warning shows on its row and on the Download button, without a box.
+        w.setEvent(0x04);
+        const QString warning = QStringLiteral("Polling is not among the events: the polling program never runs");
+        QTRY_COMPARE_WITH_TIMEOUT(child<QTableWidget>(w, "tableWidget")->item(0, 0)->toolTip(), warning, 5000);
+        QVERIFY(child<QPushButton>(w, "download")->toolTip().endsWith(QStringLiteral("\nPolling, ") + warning));
+        QVERIFY(!refusal.seen());
+    }
+
+    // The typical job downloaded into the software module: level 3 raised with vector 0x20 runs the
+    // interrupt program and its acknowledge, and then the vector program, whose report arrives.
+    void typicalJobRuns()
+    {
+        TarnixSimThread module;
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        QVERIFY2(module.startSim(config), qPrintable(module.errorString()));
+        const auto [status, out, err] =
+            ctl({QStringLiteral("-a"), QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
+                 QString::number(module.sim()->udpPort()), QStringLiteral("download"),
+                 QStringLiteral(FIXTURES "/typical-job.yaml"), QStringLiteral("--verify")});
+        QVERIFY2(status == 0 && out.startsWith(QStringLiteral("verified")), qPrintable(out + err));
+        QProcess listen;
+        listen.start(QStringLiteral(TARNIXCTL_EXE), {QStringLiteral("-a"), QStringLiteral("127.0.0.1"),
+                                                     QStringLiteral("--tcp-port"),
+                                                     QString::number(module.sim()->tcpPort()), QStringLiteral("listen")});
+        QTRY_COMPARE_WITH_TIMEOUT(module.sim()->connectionCount(), 1, 5000);
+        QByteArray reports;
+        QTRY_VERIFY_WITH_TIMEOUT((reports += listen.readAllStandardOutput()).contains("ID : 0x03"), 5000);
+        QVERIFY(!reports.contains("ID : 0x05"));
+        QVERIFY(module.sim()->raiseInterrupt(3, 0x20));
+        QTRY_VERIFY_WITH_TIMEOUT((reports += listen.readAllStandardOutput()).contains("ID : 0x05"), 5000);
+        listen.kill();
+        QVERIFY(listen.waitForFinished(5000));
     }
 };
 

@@ -43,7 +43,8 @@ QString summary(const QByteArray &r)
 // The module's answer to one request: the plain reply (a read's carries moduleByte data) as
 // changed by each rule "kind|prefix" whose prefix starts the request's summary. "lose": no reply
 // ("lose 2": only to the first two such requests); "bus": the bus error flag; "cut n": the first n
-// bytes only; "over": 1000 bytes too many; "stale n": n copies (or one) with an old ID first.
+// bytes only; "over": 1000 bytes too many; "stale n": n copies (or one) with an old ID first;
+// "short": a 5-byte datagram first.
 QList<QByteArray> answer(const QByteArray &request, const QStringList &rules, QHash<QString, int> &matched)
 {
     if (request.size() < 8)
@@ -67,6 +68,8 @@ QList<QByteArray> answer(const QByteArray &request, const QStringList &rules, QH
             reply.truncate(n);
         if (kind[0] == QLatin1String("over"))
             reply += QByteArray(1000, 'x');
+        if (kind[0] == QLatin1String("short"))
+            out << reply.left(5);
         for (int i = 0; kind[0] == QLatin1String("stale") && i < qMax(n, 1); ++i)
             out << QByteArray(reply.left(2) + char((uchar(request[2]) + 100) % 128) + reply.mid(3));
     }
@@ -199,6 +202,10 @@ private slots:
         row("SetTimeout(2): none after 20 stale", "r 1000 4 timeout 2", {"stale 20|"}, "TimedOut", three, lines);
         row("bus error, no retry", "r 1000 4", {"bus|"}, "BusError", one, lines);
         row("datagram shorter than a header", "r 1000 4", {"cut 5|"}, "SocketFailed", one);
+        // With an attempt time, strays are dropped and the attempt keeps its time.
+        row("attempt time: stale IDs", "r 1000 4 attempt 100", {"stale 3|"}, "4", one);
+        row("attempt time: short datagram", "r 1000 4 attempt 100", {"short|"}, "4", one);
+        row("attempt time: only short datagrams", "r 1000 4 attempt 100", {"short|", "cut 5|"}, "TimedOut", three, lines);
         row("overlong reply", "r 1000 4", {"over|"}, "4", one);
         row("header-only reply", "r 1000 4", {"cut 8|"}, "0", one);
         row("two lost, third answered", "r 1000 4", {"lose 2|"}, "4", three);
@@ -245,6 +252,7 @@ private slots:
         if (option("timeout"))
             client.SetTimeout(option("timeout"));
         client.SetRetry(option("retry"));
+        client.SetAttemptTime(option("attempt"));
         const QString op = words[0];
         const uint address = words.value(1).toUInt(nullptr, 16), length = words.value(2).toUInt();
         QByteArray buffer(int(length) + 4, char(0x55)), data;

@@ -7,56 +7,86 @@
 #include <algorithm>
 
 namespace {
-// Without a merge for this long no command thread is counting: the time goes on all the same.
-constexpr qint64 IdleMs = 500;
 constexpr qint64 RateWindowMs = 1000;
 constexpr qint64 HistoryMs = 60000;
-
-double ratePerSecond(quint64 from, quint64 to, qint64 ms)
-{
-    return ms > 0 ? double(to - from) * 1000.0 / double(ms) : 0.0;
-}
+constexpr qint64 None = std::numeric_limits<qint64>::min();
 } // namespace
 
-void ReportRates::merge(ReportTally &tally, qint64 time)
+ReportRates::Step &ReportRates::step(qint64 time)
+{
+    const qint64 start = time - ((time % StepMs) + StepMs) % StepMs;
+    if (steps.empty() || steps.back().start < start) {
+        steps.push_back(Step{start, 0, {}});
+        return steps.back();
+    }
+    // A late merge: its reports go back to the step they were framed in.
+    auto it = std::lower_bound(steps.begin(), steps.end(), start,
+                               [](const Step &s, qint64 t) { return s.start < t; });
+    if (it == steps.end() || it->start != start)
+        it = steps.insert(it, Step{start, 0, {}});
+    return *it;
+}
+
+void ReportRates::merge(ReportTally &tally, qint64 time, bool last)
 {
     QMutexLocker lock(&mutex);
+    if (origin == None)
+        origin = tally.runs.empty() ? time : std::min(time, tally.runs.front().time);
+    for (const ReportTally::Run &r : tally.runs) {
+        if (r.time <= resetAt)
+            continue; // framed before the reset
+        Step &s = step(r.time);
+        s.total += r.count;
+        if (s.start + RateWindowMs >= rateEnd)
+            s.counts[r.key] += r.count;
+        counts[r.key].count += r.count;
+        total += r.count;
+    }
+    tally.runs.clear();
     for (quint16 key : tally.active) {
         ReportTally::Entry &e = tally.entries[key];
-        Count &c = counts[key];
-        total += e.count;
-        e.count += c.count;
-        c = e;
+        // The source's newest report, when it came after the reset.
+        if (e.lastSeen > resetAt) {
+            Count &c = counts[key];
+            const quint64 n = c.count;
+            c = e;
+            c.count = n;
+        }
         e = ReportTally::Entry();
     }
     tally.active.clear();
-    crcErrors += tally.crcErrors;
+    if (tally.crcAt > resetAt)
+        crcErrors += tally.crcErrors;
     tally.crcErrors = 0;
     mergedAt = std::max(mergedAt, time);
+    counting = !last;
 }
 
 ReportRates::Snapshot ReportRates::sample(qint64 now)
 {
     QMutexLocker lock(&mutex);
-    // The counts are exact as of the last merge: rates go by that time while a thread counts.
-    Sample s;
-    s.time = now - mergedAt < IdleMs ? mergedAt : now;
-    if (!recent.empty() && s.time < recent.back().time)
-        s.time = recent.back().time;
-    s.total = total;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        s.counts.insert(it.key(), it.value().count);
-    recent.push_back(s);
-    // Keep the newest sample at least a second old as the base of the rates.
-    while (recent.size() > 2 && recent[1].time <= s.time - RateWindowMs)
-        recent.pop_front();
-    const Sample &base = recent.front();
-    const qint64 span = s.time - base.time;
+    // The counts are complete up to the last merge while a thread counts (also while it is held
+    // up: the rates wait for its counts rather than fall), else the time goes on.
+    qint64 end = counting ? mergedAt : std::max(now, mergedAt);
+    end -= ((end % StepMs) + StepMs) % StepMs;
+    rateEnd = std::max(rateEnd, end);
+    end = rateEnd;
+    while (!steps.empty() && steps.front().start < end - HistoryMs - RateWindowMs)
+        steps.pop_front();
 
     Snapshot out;
     out.total = total;
     out.crcErrors = crcErrors;
-    out.perSecond = ratePerSecond(base.total, total, span);
+    QHash<int, quint64> lastSecond;
+    for (Step &s : steps) {
+        if (s.start < end - RateWindowMs) {
+            s.counts.clear(); // in no rate from now on
+        } else if (s.start < end) {
+            out.perSecond += double(s.total);
+            for (auto it = s.counts.cbegin(); it != s.counts.cend(); ++it)
+                lastSecond[it.key()] += it.value();
+        }
+    }
     for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
         const Count &c = it.value();
         Source src;
@@ -64,7 +94,7 @@ ReportRates::Snapshot ReportRates::sample(qint64 now)
         src.level = quint8(it.key() >> 9);
         src.polling = (it.key() & 0x100) != 0;
         src.count = c.count;
-        src.perSecond = ratePerSecond(base.counts.value(it.key()), c.count, span);
+        src.perSecond = double(lastSecond.value(it.key()));
         src.lastSeen = c.lastSeen;
         const int item = VmeModeWord::itemSize((c.mode >> 10) & 0x3);
         if (c.tailSize >= item)
@@ -79,22 +109,32 @@ ReportRates::Snapshot ReportRates::sample(qint64 now)
         return a.id < b.id;
     });
 
-    if (span > 0)
-        minute.append({s.time, out.perSecond});
-    while (!minute.isEmpty() && minute.first().first < now - HistoryMs)
-        minute.removeFirst();
-    out.minute = minute;
+    // One point per step of the last minute: the reports of the whole second before it.
+    if (origin != None) {
+        qint64 at = std::max(origin, end - HistoryMs);
+        at += (StepMs - ((at % StepMs) + StepMs) % StepMs) % StepMs;
+        size_t added = 0, dropped = 0;
+        quint64 sum = 0;
+        for (; at <= end; at += StepMs) {
+            for (; added < steps.size() && steps[added].start < at; ++added)
+                sum += steps[added].total;
+            for (; dropped < added && steps[dropped].start < at - RateWindowMs; ++dropped)
+                sum -= steps[dropped].total;
+            out.minute.append({at, double(sum)});
+        }
+    }
     return out;
 }
 
-void ReportRates::reset()
+void ReportRates::reset(qint64 now)
 {
     QMutexLocker lock(&mutex);
     counts.clear();
     total = 0;
     crcErrors = 0;
-    recent.clear();
-    minute.clear();
+    steps.clear();
+    resetAt = std::max(resetAt, now);
+    origin = now;
 }
 
 QString ReportRates::sourceText(const Source &s)

@@ -292,7 +292,7 @@ void QTcpThread::publishRates(bool force)
     if (!force && sinceMerge.isValid() && sinceMerge.elapsed() < RatesMergeMs)
         return;
     sinceMerge.start();
-    rates->merge(tally, QDateTime::currentMSecsSinceEpoch());
+    rates->merge(tally, QDateTime::currentMSecsSinceEpoch(), force);
 }
 
 void QTcpThread::drainAfterRemoteClose()

@@ -123,7 +123,8 @@ private:
     // Whether a wait for the window may go on: not while a stop is asked for (or, while
     // draining after a remote close, not once the window asked to stop).
     bool keepWaiting();
-    // Hands the tally to rates when its interval is over, or at once with force.
+    // Hands the tally to rates when its interval is over, or at once with force: the last
+    // merge of the connection.
     void publishRates(bool force);
     // One pass over the received bytes: the log's pass, or the recording pass while a run is
     // recorded.

@@ -42,3 +42,6 @@ tarnix_add_fuzz_target(fuzz_datatext tst_datatext_fuzzreplay tarnix_program)
 tarnix_add_fuzz_target(fuzz_stream tst_stream_fuzzreplay tarnix_transport)
 tarnix_add_fuzz_target(fuzz_programfile tst_programfile_fuzzreplay tarnix_program)
 tarnix_add_fuzz_target(fuzz_programtext tst_programtext_fuzzreplay tarnix_program)
+# The program text target reads the text itself too, to count what it lists.
+find_package(yaml-cpp REQUIRED)
+target_link_libraries(tst_programtext_fuzzreplay PRIVATE yaml-cpp)
