@@ -100,6 +100,11 @@ and the image, with verify every byte read back, then the enable mask of the pro
 program is a file name (binary or text), a program text (a str of several lines) or the bytes
 of a binary file. A refused text raises FileError("FILE:line:column: message") and nothing is
 sent. Returns the bytes written.)")
+        .def("run", &Session::run, release(), py::arg("sequence_path"),
+             R"(Runs a set-up sequence file (as tarnixctl run: its writes, reads with expect, waits, polls,
+register accesses, downloads and enables, its includes) on a connection of its own. Returns
+the steps as tarnixctl prints them. A faulty file raises FileError and nothing is sent; a
+failed check or a refusal raises VmeError, silence TimeoutError, naming the step.)")
         .def("record", &Session::record, release(), py::arg("path"), py::arg("count") = py::none(),
              py::arg("seconds") = py::none(), py::arg("program") = py::none(), py::arg("force") = false,
              R"(Records the module's reports into a run file (as tarnixctl record) until count reports or

@@ -6,7 +6,9 @@
 #include "modulememory.h"
 #include "vmeaccess.h"
 
+#include "blockingaccess.h"
 #include "download.h"
+#include "sequence.h"
 #include "programfile.h"
 #include "programtext.h"
 #include "runrecording.h"
@@ -480,6 +482,34 @@ std::map<std::string, std::variant<long long, std::string>> Session::record(cons
     return {{"reports", (long long)c.reports.load()},
             {"bytes", (long long)c.bytes.load()},
             {"reason", run.reason.toStdString()}};
+}
+
+std::vector<std::string> Session::run(const std::string &path)
+{
+    QList<Sequence::Step> steps;
+    if (const auto fault = Sequence::load(QString::fromStdString(path), steps))
+        fail(Kind::File, fault->text() + QStringLiteral("; nothing was sent"));
+    onOwnerThread();
+    // The run has a connection of its own, as tarnixctl run does, with the Module's IDs.
+    BlockingSequenceAccess access(host, tcp, udp, timeoutMs, ids);
+    std::vector<std::string> lines;
+    SequenceRunner::Outcome outcome = SequenceRunner::Running;
+    QString message;
+    SequenceRunner::Observer observer;
+    observer.stepDone = [&](int index, const QString &result) {
+        const QString line = steps.at(index).line(index) +
+                             (result.startsWith(QLatin1Char(':')) ? result : QLatin1Char(' ') + result);
+        lines.push_back(line.toStdString());
+    };
+    observer.finished = [&](SequenceRunner::Outcome o, const QString &text) {
+        outcome = o;
+        message = text;
+    };
+    SequenceRunner runner(steps, access, observer);
+    runner.start();
+    if (outcome == SequenceRunner::Done)
+        return lines;
+    fail(outcome == SequenceRunner::NoAnswer ? Kind::Timeout : Kind::Vme, message);
 }
 
 std::shared_ptr<ReportIterator> Session::reports(std::optional<long long> count, std::optional<double> seconds,

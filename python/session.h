@@ -65,6 +65,7 @@ public:
                                                                      std::optional<long long> count,
                                                                      std::optional<double> seconds,
                                                                      std::optional<std::string> program, bool force);
+    std::vector<std::string> run(const std::string &path);
     void close();
     // Closes the command channel after a failure: an answer still on its way must not pass
     // for the answer to a later command. The next call connects again.

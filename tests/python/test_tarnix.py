@@ -174,3 +174,25 @@ def test_run_file_of_tarnixctl_reads_back_the_same_reports(sim, tmp_path):
                                                                                      r["data"][:, 0].tolist()))
     assert (r["data"][:, 0] == np.arange(3000)).all() and not run.cut
     assert sum(len(b) for b in run.batches(1000)) == 3000 and run.end["reports"] == 3000
+
+
+def test_run_a_sequence_as_tarnixctl_does(sim, tmp_path):
+    import subprocess
+    from conftest import CTL
+    s = sim()
+    seq = tmp_path / "crate.yaml"
+    seq.write_text("defaults: {address mode: A32, data mode: D32, access mode: User Data}\n"
+                   "steps:\n"
+                   "  - write: {address: 0x00100000, data: [0x1, 0x2]}\n"
+                   "  - read: {address: 0x00100000, count: 2, expect: [0x1, 0x2]}\n"
+                   "  - read: {address: 0x00100000, count: 1, expect: 0x5}\n")
+    ctl = subprocess.run([CTL, "-a", "127.0.0.1", "--tcp-port", str(s.tcp), "--udp-port", str(s.udp), "run",
+                          str(seq)], capture_output=True, text=True, timeout=60)
+    with s.module() as m:
+        with pytest.raises(tarnix.VmeError) as failed:
+            m.run(str(seq))
+    assert ctl.returncode == 1 and ctl.stderr == "tarnixctl: " + str(failed.value) + "\n"
+    with pytest.raises(tarnix.FileError, match="nothing was sent"):
+        s.module().run(str(tmp_path / "missing.yaml"))
+    seq.write_text("\n".join(seq.read_text().splitlines()[:-1]) + "\n")
+    assert s.module().run(str(seq)) == s.ctl("-a", "127.0.0.1", "--tcp-port", str(s.tcp), "run", str(seq)).splitlines()
