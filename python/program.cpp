@@ -2,6 +2,7 @@
 #include "bindings.h"
 
 #include "programtext.h"
+#include "programwarnings.h"
 
 namespace TarnixPy {
 
@@ -61,6 +62,30 @@ window saves for that table. A refused text raises tarnix.FileError("line:column
         },
         py::arg("data"), R"(The canonical text of a program file (bytes of a binary file, or a text): fixed order
 and spelling, so that the same table always prints the same text.)");
+
+    program.def(
+        "check",
+        [](const py::object &data, const std::string &name) {
+            const QString fileName = QString::fromStdString(name);
+            QList<ProgramWarnings::Warning> warnings;
+            QString refusal;
+            if (!ProgramWarnings::checkFile(bytesOf(data), fileName, warnings, refusal))
+                fail(Failure::Kind::File, refusal);
+            py::list out;
+            for (const ProgramWarnings::Warning &w : warnings) {
+                py::dict d;
+                d["line"] = w.line;
+                d["column"] = w.column;
+                d["message"] = w.message.toStdString();
+                d["text"] = ProgramWarnings::fileText(fileName, w).toStdString();
+                out.append(d);
+            }
+            return out;
+        },
+        py::arg("data"), py::arg("name") = "program",
+        R"(The warnings of a program file (bytes of a binary file, or a text), as tarnixctl program
+check prints them: a list of dicts with line, column (0 without a place), message and text
+("name:line:column: warning: message"). A refused file raises FileError.)");
 }
 
 } // namespace TarnixPy

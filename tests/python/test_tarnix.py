@@ -196,3 +196,15 @@ def test_run_a_sequence_as_tarnixctl_does(sim, tmp_path):
         s.module().run(str(tmp_path / "missing.yaml"))
     seq.write_text("\n".join(seq.read_text().splitlines()[:-1]) + "\n")
     assert s.module().run(str(seq)) == s.ctl("-a", "127.0.0.1", "--tcp-port", str(s.tcp), "run", str(seq)).splitlines()
+
+
+def test_program_check_warns_as_tarnixctl(sim, tmp_path):
+    import subprocess
+    from conftest import CTL
+    text = TEXT.replace("events: [Polling]", "events: []")
+    (tmp_path / "quiet.yaml").write_text(text)
+    ctl = subprocess.run([CTL, "program", "check", str(tmp_path / "quiet.yaml")], capture_output=True, text=True,
+                         timeout=60)
+    warnings = tarnix.program.check(text, str(tmp_path / "quiet.yaml"))
+    assert ctl.returncode == 1 and ctl.stdout.splitlines() == [w["text"] for w in warnings] and warnings
+    assert tarnix.program.check(TEXT) == []
