@@ -4,7 +4,6 @@
 #include "ctlrecord.h"
 
 #include "commandclient.h"
-#include "runrecording.h"
 #include "packet.h"
 #include "programtext.h"
 #include "runreader.h"
@@ -164,16 +163,61 @@ int recordCommand(const Options &o)
     clock.start();
     sinceProgress.start();
     const qint64 limitMs = o.seconds < 0 ? -1 : qint64(o.seconds * 1000);
-    const RunRecording run = RunRecording::record(client, writer, o.count, limitMs, [] { return bool(stopAsked); }, [&] {
+    qint64 reports = 0;
+    int status = Success;
+    QString reason;
+    PacketStream &stream = client.stream();
+    qint64 readAt = header.startNs;
+    for (;;) {
+        kelvo_vme_master_header h;
+        const char *data = nullptr;
+        int size = 0;
+        KelvoPacket::Frame frame = KelvoPacket::Frame::Incomplete;
+        while ((o.count < 0 || reports < o.count) &&
+               (frame = stream.peek(h, data, size)) == KelvoPacket::Frame::Complete) {
+            writer.addPacket(data - KelvoPacket::HeaderSize, KelvoPacket::HeaderSize + size, readAt);
+            stream.take(size);
+            ++reports;
+        }
+        if (frame == KelvoPacket::Frame::CrcError) {
+            writer.countCrcError();
+            reason = QStringLiteral("crc-error");
+            status = fail(NoAnswer, QStringLiteral("CRC error in a header from the module"));
+            break;
+        }
+        if (writer.failed()) {
+            reason = QStringLiteral("write-error");
+            status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(path, writer.errorString()));
+            break;
+        }
+        if (o.count >= 0 && reports >= o.count) {
+            reason = QStringLiteral("count");
+            break;
+        }
+        if (stopAsked) {
+            reason = QStringLiteral("signal");
+            break;
+        }
+        if (limitMs >= 0 && clock.elapsed() >= limitMs) {
+            reason = QStringLiteral("seconds");
+            break;
+        }
         if (terminal && sinceProgress.elapsed() >= 500) {
             sinceProgress.start();
             progress(writer.counters(), clock.nsecsElapsed() / 1e9, false);
         }
-    });
-    const QString reason = run.reason;
-    int status = Success;
-    if (run.status != RunRecording::Status::Done)
-        status = fail(run.status == RunRecording::Status::NoAnswer ? NoAnswer : Refused, run.message);
+        if (!client.fill(QDeadlineTimer(100))) {
+            if (!client.isOpen()) {
+                reason = QStringLiteral("closed");
+                status = fail(NoAnswer, stream.pending() == 0
+                                            ? QStringLiteral("the module closed the connection")
+                                            : QStringLiteral("the module closed the connection inside a packet"));
+                break;
+            }
+            writer.flush(); // nothing came: what there is goes to the file now
+        }
+        readAt = RunWriter::nowNs();
+    }
     if (!writer.finish(reason, RunWriter::nowNs()) && status == Success)
         status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(path, writer.errorString()));
     const double s = clock.nsecsElapsed() / 1e9;
