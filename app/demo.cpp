@@ -2,6 +2,7 @@
 // prints what an operator would see. Used by scripts/run.sh where there is no display, and by
 // scripts/screenshot.sh for the README's picture.
 #include "editdialog.h"
+#include "histogramstab.h"
 #include "mainwindow.h"
 #include "tarnixcmd.h"
 #include "tcpthread.h"
@@ -18,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTabWidget>
@@ -157,6 +159,49 @@ bool saveEditorPicture(MainWindow &w, const QString &file)
 
 } // namespace
 
+// The Histograms tab against a module that sends detector-like reports of its own (tarnix-sim
+// --reports 0 --report-peak ...): a 1D spectrum of item 1, then item 1 against item 2 in 2D.
+int histogramDemo(MainWindow &w, const QString &shot, const QString &shot2D, const QString &csv)
+{
+    w.findChild<QPushButton *>(QStringLiteral("connect"))->click();
+    if (!waitUntil([&] { return w.statusBar()->currentMessage() == QLatin1String("connected"); }, 5000))
+        return fail(QStringLiteral("no connection"));
+    w.resize(1040, 680);
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    auto *tab = child<HistogramsTab>(&w, "tab_histograms");
+    tabs->setCurrentWidget(tab);
+    auto *source = child<QComboBox>(&w, "histSource");
+    if (!waitUntil([&] { return source->count() > 0; }, 5000))
+        return fail(QStringLiteral("no reports from the module (is tarnix-sim running with --reports 0?)"));
+    const auto define = [&](int low, int width, bool twoD) {
+        child<QSpinBox>(&w, "histItem")->setValue(1);
+        child<QSpinBox>(&w, "histLow")->setValue(low);
+        child<QSpinBox>(&w, "histWidth")->setValue(width);
+        child<QCheckBox>(&w, "hist2D")->setChecked(twoD);
+        child<QPushButton>(&w, "histAdd")->click();
+    };
+    define(0, 12, false);
+    waitUntil([] { return false; }, 6000);
+    out << "Histograms tab: " << child<QLabel>(&w, "histStatistics")->text() << Qt::endl;
+    if (!shot.isEmpty() && !savePicture(w, shot))
+        return fail(QStringLiteral("cannot write %1").arg(shot));
+    QString error;
+    if (!csv.isEmpty() && !tab->exportCsv(csv, &error))
+        return fail(QStringLiteral("cannot write %1: %2").arg(csv, error));
+    if (!shot2D.isEmpty()) {
+        // Item 2 on the y axis, 8 bits of each (the top 8 of 12).
+        child<QSpinBox>(&w, "histItem2")->setValue(2);
+        child<QSpinBox>(&w, "histLow2")->setValue(4);
+        child<QSpinBox>(&w, "histWidth2")->setValue(8);
+        define(4, 8, true);
+        waitUntil([] { return false; }, 6000);
+        out << "Histograms tab, 2D: " << child<QLabel>(&w, "histStatistics")->text() << Qt::endl;
+        if (!savePicture(w, shot2D))
+            return fail(QStringLiteral("cannot write %1").arg(shot2D));
+    }
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -188,14 +233,29 @@ int main(int argc, char *argv[])
                                        QStringLiteral("Save a picture of the Rates tab while the programs run."),
                                        QStringLiteral("file"));
     parser.addOptions({tcpPort, udpPort, shot, settingsShot, editorShot, programsShot, downloadShot, ratesShot});
+    const QCommandLineOption histShot(QStringLiteral("histograms-screenshot"),
+                                      QStringLiteral("Only the Histograms tab: save a picture of a 1D histogram."),
+                                      QStringLiteral("file"));
+    const QCommandLineOption hist2DShot(QStringLiteral("histograms2d-screenshot"),
+                                        QStringLiteral("Only the Histograms tab: save a picture of a 2D histogram."),
+                                        QStringLiteral("file"));
+    const QCommandLineOption histCsv(QStringLiteral("histograms-csv"),
+                                     QStringLiteral("Only the Histograms tab: export the 1D histogram as CSV."),
+                                     QStringLiteral("file"));
+    parser.addOptions({histShot, hist2DShot, histCsv});
     parser.process(app);
 
     QByteArray prog("tarnix2-utility"), a("-a"), addr("127.0.0.1");
-    char *args[] = {prog.data(), a.data(), addr.data(), nullptr};
-    MainWindow w(3, args);
+    // The histograms are pictured at the module's rate: no pause between reads, large reads.
+    QByteArray pause("-s"), pauseMs("0"), readSize("-r"), readBytes("65536");
+    char *args[] = {prog.data(), a.data(), addr.data(), pause.data(), pauseMs.data(), readSize.data(), readBytes.data(), nullptr};
+    const bool histogramsOnly = parser.isSet(histShot) || parser.isSet(hist2DShot) || parser.isSet(histCsv);
+    MainWindow w(histogramsOnly ? 7 : 3, args);
     w.findChild<QLineEdit *>(QStringLiteral("tcp"))->setText(parser.value(tcpPort));
     w.findChild<QLineEdit *>(QStringLiteral("udp"))->setText(parser.value(udpPort));
     w.show();
+    if (histogramsOnly)
+        return histogramDemo(w, parser.value(histShot), parser.value(hist2DShot), parser.value(histCsv));
     if (parser.isSet(editorShot) && !saveEditorPicture(w, parser.value(editorShot)))
         return fail(QStringLiteral("cannot write %1").arg(parser.value(editorShot)));
 

@@ -3,7 +3,9 @@
 #include "generalform.h"
 #include "operationstatus.h"
 #include "operatorfont.h"
+#include "histogramstab.h"
 #include "ratestab.h"
+#include "exportsettings.h"
 #include "tarnixcmdform.h"
 #include "tcpthread.h"
 #include "ui_mainwindow.h"
@@ -72,6 +74,18 @@ MainWindow::MainWindow(int argc, char **argv, QWidget *parent)
     ratesTab = new RatesTab(&rates, ui->tabWidget);
     ratesTab->setObjectName(QStringLiteral("tab_rates"));
     ui->tabWidget->addTab(ratesTab, QStringLiteral("Rates"));
+    histogramsTab = new HistogramsTab(&histograms, [this] { return ratesTab->lastSample().sources; }, ui->tabWidget);
+    histogramsTab->setObjectName(QStringLiteral("tab_histograms"));
+    ui->tabWidget->addTab(histogramsTab, QStringLiteral("Histograms"));
+    setupRecordControl();
+    exportSettings = new ExportSettings(&rates, ratesTab);
+    ratesTab->addSettingsRow(exportSettings);
+    connect(exportSettings, &ExportSettings::tapChanged, this, [this](ReportRecorder *tap) {
+        if (tcp && tap)
+            tcp->startRecording(tap);
+        else if (tcp)
+            tcp->stopRecording();
+    });
 
     ui->tabWidget->setTabEnabled(3, false);
     ui->tabWidget->setCurrentIndex(0);
@@ -142,10 +156,16 @@ void MainWindow::connectTcp(QString addr, quint16 port)
         delete tcp; // stops it first
         tcp = nullptr;
     }
+    connectedHost = addr;
+    connectedPort = port;
     tcp = new QTcpThread(addr, port, this);
     tcp->setParam(quint8(ui->tab_4->minID()), quint8(ui->tab_4->maxID()), logBlocks / 4, readBufferKB,
                   ui->tab_4->readRequestSize, ui->tab_4->sleepTime);
     tcp->setRates(&rates);
+    tcp->setObserver(std::make_unique<HistogramFill>(&histograms));
+    exportSettings->setModule(addr, port);
+    if (ReportRecorder *tap = exportSettings->tap())
+        tcp->startRecording(tap);
     tcp->start();
 }
 
@@ -169,10 +189,12 @@ void MainWindow::startTcp()
     ui->tab_2->setID(quint8(ui->tab_4->minID()));
     ui->tabWidget->setTabEnabled(3, true);
     setLogBase(Qt::white);
+    exportSettings->setConnected(true);
 }
 
 void MainWindow::stopped()
 {
+    exportSettings->setConnected(false);
     ui->statusBar->showMessage(QStringLiteral("disconnected"));
     ui->tabWidget->setTabEnabled(3, false);
     ui->tab_4->setConnect(true);

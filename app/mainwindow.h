@@ -3,6 +3,7 @@
 #include "modulememory.h"
 #include "programbook.h"
 #include "programhost.h"
+#include "histogram.h"
 #include "reportrates.h"
 
 #include <QColor>
@@ -14,7 +15,11 @@
 class QTcpThread;
 #include "udpthread.h"
 class OperationStatus;
+class ExportSettings;
 class RatesTab;
+class RecordControl;
+struct RunHeader;
+class HistogramsTab;
 class QCloseEvent;
 class QFile;
 class QAction;
@@ -83,6 +88,9 @@ public:
     bool sequenceRunning() const { return sequence != nullptr; }
     int maxLogBlocks() const { return logBlocks; }
     int tcpReadBufferKB() const { return readBufferKB; }
+    // Runs: the Received Log tab's Record and Replay, and what a run's header says of the window.
+    RecordControl *recordControl() const { return recorder; }
+    RunHeader runHeader();
 
 public slots:
     void on_add_clicked();
@@ -176,4 +184,15 @@ private:
     // Report counts of every connection since the last Reset, and the tab that shows them.
     ReportRates rates;
     RatesTab *ratesTab = nullptr;
+
+    RecordControl *recorder = nullptr;
+    void setupRecordControl();
+    QString connectedHost;
+    quint16 connectedPort = 0;
+    // Histograms of the reports' data, kept across connections until cleared; filled by the
+    // command thread.
+    HistogramSet histograms;
+    HistogramsTab *histogramsTab = nullptr;
+    // Metrics and the report stream for the lab's systems, on the Rates tab.
+    ExportSettings *exportSettings = nullptr;
 };

@@ -127,6 +127,8 @@ RatesTab::RatesTab(ReportRates *shared, QWidget *parent)
     display(last);
 }
 
+void RatesTab::addSettingsRow(QWidget *row) { layout()->addWidget(row); }
+
 void RatesTab::refresh()
 {
     last = rates->sample(QDateTime::currentMSecsSinceEpoch());

@@ -36,6 +36,10 @@ public:
     static constexpr int SampleMs = 250;
 
     explicit RatesTab(ReportRates *rates, QWidget *parent = nullptr);
+    // The counts as of the last sample (the sources seen, for the Histograms tab).
+    const ReportRates::Snapshot &lastSample() const { return last; }
+    // A row of settings below the plot (the metrics and the report stream).
+    void addSettingsRow(QWidget *row);
 
 public slots:
     void refresh();

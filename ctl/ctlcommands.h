@@ -1,11 +1,15 @@
 #pragma once
 
+#include "ctlhist.h"
 #include "ctlscan.h"
 
 #include <QBitArray>
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+class ReadoutExport;
 
 namespace Ctl {
 
@@ -35,6 +39,11 @@ struct Options
     QString raw;         // listen: file for the raw packets
     bool force = false;  // listen: --raw may replace an existing file
     QString output;      // program build: the binary file to write
+    QString metrics;     // listen: HOST:PORT to serve metrics on (empty: none)
+    QHostAddress metricsAddress;
+    quint16 metricsPort = 0;
+    QString publish;     // listen: ZeroMQ endpoint of the report stream (empty: none)
+    int publishHighWaterMark = 1000;
     QString program;     // record: the program file named in the run's header
     QString format;      // decode: text, csv or jsonl (empty: text)
     QBitArray ids;       // decode: the IDs to show (empty: all)
@@ -43,6 +52,7 @@ struct Options
     double to = -1;      //         and before (-1: the end)
     bool dryRun = false; // run: check the file and print its accesses, send nothing
     ScanOptions scan;
+    HistOptions hist;
     QString command;
     QStringList args;
 };
@@ -72,6 +82,11 @@ int runInfoCommand(const Options &o);
 int runCommand(const Options &o);
 // The help's part on sequences, for --help and the man page.
 QString sequenceHelp();
+
+// listen's --metrics and --publish: started before the module is connected (BadUsage, with the
+// message printed, when they cannot), and the stream's counts after the summary.
+int startExport(const Options &o, ReadoutExport &out);
+void exportSummary(const ReadoutExport &out);
 
 // Reads one number in C notation (0x hexadecimal, leading 0 octal, else decimal) of at most max.
 bool parseNumber(const QString &text, quint64 max, quint64 &value);

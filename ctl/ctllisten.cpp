@@ -3,6 +3,7 @@
 
 #include "commandclient.h"
 #include "packet.h"
+#include "readoutexport.h"
 #include "reporttext.h"
 #include "reportformat.h"
 #include "runreader.h"
@@ -28,13 +29,17 @@ void onSignal(int) { interrupted = true; }
 class Sink
 {
 public:
-    Sink(FILE *text, QFile *raw) : text(text), raw(raw) {}
+    Sink(FILE *text, QFile *raw, ReadoutExport *out = nullptr)
+        : text(text), raw(raw), out(out), tally(out ? out->tally() : nullptr)
+    {
+    }
 
     // Takes every whole packet of the stream, at most limit of them (-1: no limit). crcError
     // is set when a header's CRC was wrong (the packets before it are taken).
     void take(PacketStream &stream, qint64 limit, bool &crcError)
     {
         crcError = false;
+        const qint64 before = reports;
         const char *first = nullptr; // raw bytes of the packets taken, which lie end to end
         qsizetype taken = 0;
         while (limit < 0 || reports < limit) {
@@ -45,12 +50,16 @@ public:
             if (frame == KelvoPacket::Frame::CrcError) {
                 crcError = true;
                 ++crcErrors;
+                if (tally)
+                    tally->countCrcError();
                 break;
             }
             if (frame == KelvoPacket::Frame::Incomplete)
                 break;
             if (!first)
                 first = data - KelvoPacket::HeaderSize;
+            if (tally)
+                tally->count(header, data, dataSize);
             if (!raw) {
                 ReportText::appendReport(header, data, dataSize, log);
                 // Text goes out in pieces that stay in the cache, not as one string per read.
@@ -71,6 +80,8 @@ public:
                 writeFailed = true;
         }
         bytes += taken;
+        if (out && taken)
+            out->batch(first, taken, quint32(reports - before));
     }
 
     qint64 reports = 0;
@@ -93,6 +104,8 @@ private:
 
     FILE *text;
     QFile *raw;
+    ReadoutExport *out;
+    ReportTally *tally;
     QString log;
 };
 
@@ -118,21 +131,26 @@ int listenCommand(const Options &o)
     const QFileInfo earlier(o.raw);
     if (!o.raw.isEmpty() && !o.force && earlier.isFile() && earlier.size() > 0)
         return fail(BadUsage, QStringLiteral("\"%1\" exists: give --force to replace it").arg(o.raw));
+    ReadoutExport out;
+    if (const int refused = startExport(o, out))
+        return refused;
     CommandClient client(o.timeoutMs);
     if (!client.connectTo(o.target, o.tcpPort))
         return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
                                   .arg(o.target).arg(o.tcpPort).arg(client.errorString()));
+    out.setConnected(true);
     if (!o.raw.isEmpty() && !rawFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return fail(BadUsage, QStringLiteral("cannot write \"%1\": %2").arg(o.raw, rawFile.errorString()));
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
-    Sink sink(stdout, o.raw.isEmpty() ? nullptr : &rawFile);
+    Sink sink(stdout, o.raw.isEmpty() ? nullptr : &rawFile, &out);
     QElapsedTimer clock;
     clock.start();
     const qint64 limitMs = o.seconds < 0 ? -1 : qint64(o.seconds * 1000);
     int status = Success;
     for (;;) {
+        out.tick();
         bool crcError = false;
         sink.take(client.stream(), o.count, crcError);
         if (crcError) {
@@ -156,7 +174,10 @@ int listenCommand(const Options &o)
     }
     if (rawFile.isOpen() && !rawFile.flush())
         status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(o.raw, rawFile.errorString()));
+    out.setConnected(false);
+    out.tick(true);
     summary(sink, clock.nsecsElapsed());
+    exportSummary(out);
     return status;
 }
 

@@ -4,6 +4,7 @@
 #include "ctlrecord.h"
 
 #include "datatext.h"
+#include "metricsserver.h"
 #include "modeword.h"
 
 #include <QCommandLineParser>
@@ -45,7 +46,7 @@ const char Description[] =
     "\n"
     "Each option belongs to the commands its help names; given to another command\n"
     "it is refused. -a, --tcp-port, --udp-port and --timeout are taken by every\n"
-    "command but decode, run-info and program. The environment variables\n"
+    "command but decode, hist, run-info and program. The environment variables\n"
     "TARNIX_ADDRESS, TARNIX_TCP_PORT and TARNIX_UDP_PORT stand in for -a,\n"
     "--tcp-port and --udp-port for every command; an option on the command line\n"
     "wins.\n"
@@ -78,6 +79,10 @@ const char Lists[] =
     "                         into the log's text, CSV or JSON lines (--format);\n"
     "                         --id, --level, and --from/--to in seconds into the run\n"
     "                         pick the reports shown\n"
+    "  hist FILE --id N       count one data item of the reports of a run file or a\n"
+    "                         raw capture (- : standard input) into bins, printed\n"
+    "                         as CSV (value,count; 2D: x,y,count), the non-empty\n"
+    "                         ones unless --all\n"
     "  record FILE            record every report into a run file until --count,\n"
     "                         --seconds, SIGINT or SIGTERM (see docs/runfile.md)\n"
     "  run-info FILE          a run file's header, counts per source and end record\n"
@@ -118,7 +123,7 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption target({QStringLiteral("a"), QStringLiteral("target")},
-                                    QStringLiteral("The module's IP address (required for every command but decode, run-info and program)."),
+                                    QStringLiteral("The module's IP address (required for every command but decode, hist, run-info and program)."),
                                     QStringLiteral("ADDR"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"), QStringLiteral("TCP command channel port (default 24)."),
                                      QStringLiteral("N"));
@@ -151,10 +156,22 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                                 "once the module is connected; a file with something in it is replaced only with --force."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("listen, record: let --raw or record replace an earlier capture or run."));
+    const QCommandLineOption metrics(QStringLiteral("metrics"),
+                                     QStringLiteral("listen, record: serve Prometheus metrics at http://HOST:PORT/metrics "
+                                                    "(PORT alone: on 127.0.0.1; port 0: a free one, printed)."),
+                                     QStringLiteral("HOST:PORT"));
+    const QCommandLineOption publish(QStringLiteral("publish"),
+                                     QStringLiteral("listen, record: publish the reports on a ZeroMQ PUB socket bound to "
+                                                    "ENDPOINT (tcp://HOST:PORT, tcp://HOST:* for a free port, ipc://PATH)."),
+                                     QStringLiteral("ENDPOINT"));
+    const QCommandLineOption publishHwm(QStringLiteral("publish-hwm"),
+                                        QStringLiteral("listen, record: messages a subscriber may fall behind before "
+                                                       "messages are dropped (default 1000)."),
+                                        QStringLiteral("N"));
     const QCommandLineOption output(QStringLiteral("o"), QStringLiteral("program build: the binary file to write."),
                                     QStringLiteral("FILE"));
     p.addOptions({help, version, target, tcpPort, udpPort, timeout, idRange, addressMode, dataMode, access,
-                  echo, verify, count, seconds, raw, force, output});
+                  echo, verify, count, seconds, raw, force, output, metrics, publish, publishHwm});
     const RunOptions runs = runOptions();
     p.addOptions({runs.program, runs.format, runs.id, runs.level});
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
@@ -163,6 +180,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     p.addOption(dryRun);
     const QList<QCommandLineOption> scanning = scanOptions();
     p.addOptions(scanning);
+    const QList<QCommandLineOption> histogram = histOptions();
+    p.addOptions(histogram);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its arguments."),
                             QStringLiteral("COMMAND [ARGS...]"));
 
@@ -190,7 +209,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
                                          QStringLiteral("download"), QStringLiteral("stop"), QStringLiteral("listen"),
                                          QStringLiteral("decode"), QStringLiteral("program"),
                                          QStringLiteral("scan"), QStringLiteral("record"),
-                                         QStringLiteral("run-info"), QStringLiteral("run")};
+                                         QStringLiteral("run-info"), QStringLiteral("run"),
+                                         QStringLiteral("hist")};
     if (!commands.contains(o.command)) {
         text = QStringLiteral("unknown command \"%1\"").arg(o.command);
         return BadUsage;
@@ -204,7 +224,8 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     const bool listening = c == QStringLiteral("listen");
     const bool recording = c == QStringLiteral("record");
     const bool decoding = c == QStringLiteral("decode");
-    const bool offline = decoding || c == QStringLiteral("program") || c == QStringLiteral("run-info");
+    const bool offline = decoding || c == QStringLiteral("program") || c == QStringLiteral("run-info") ||
+                         c == QStringLiteral("hist");
     QList<std::pair<const QCommandLineOption *, bool>> applies = {
         {&target, !offline}, {&tcpPort, !offline}, {&udpPort, !offline}, {&timeout, !offline},
         {&output, c == QStringLiteral("program")},
@@ -212,9 +233,13 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
         {&echo, c == QStringLiteral("write")}, {&verify, c == QStringLiteral("download")},
         {&count, listening || recording}, {&seconds, listening || recording}, {&raw, listening},
         {&force, listening || recording}, {&runs.program, recording}, {&runs.format, decoding},
-        {&runs.id, decoding}, {&runs.level, decoding}};
+        {&runs.id, decoding || c == QStringLiteral("hist")}, {&runs.level, decoding || c == QStringLiteral("hist")},
+        {&metrics, listening || recording}, {&publish, listening || recording},
+        {&publishHwm, listening || recording}};
     for (const QCommandLineOption &opt : scanning)
         applies.append({&opt, scan || (decoding && isRunRange(opt))});
+    for (const QCommandLineOption &opt : histogram)
+        applies.append({&opt, c == QStringLiteral("hist")});
     for (const auto &[opt, ok] : applies) {
         if (!ok && p.isSet(*opt)) {
             text = QStringLiteral("--%1 does not apply to %2").arg(opt->names().last(), c);
@@ -310,9 +335,25 @@ Status parse(const QStringList &arguments, Options &o, QString &text)
     o.dryRun = p.isSet(dryRun);
     o.raw = p.value(raw);
     o.output = p.value(output);
+    o.metrics = p.value(metrics);
+    if (!o.metrics.isEmpty() &&
+        !MetricsServer::parseHostPort(o.metrics, o.metricsAddress, o.metricsPort, text)) {
+        text = QStringLiteral("bad value for --metrics: ") + text;
+        return BadUsage;
+    }
+    o.publish = p.value(publish);
+    if (p.isSet(publishHwm)) {
+        if (!number(publishHwm, 1000000, v) || v == 0) {
+            text = QStringLiteral("bad value \"%1\" for --publish-hwm: give 1 to 1000000").arg(p.value(publishHwm));
+            return BadUsage;
+        }
+        o.publishHighWaterMark = int(v);
+    }
     if (!readScanOptions(p, o, text))
         return BadUsage;
     if (!readRunOptions(p, runs, o, text))
+        return BadUsage;
+    if (!readHistOptions(p, o, text))
         return BadUsage;
 
     // A dry run needs no module; one named is still checked.
@@ -361,6 +402,8 @@ int run(const QStringList &arguments)
         return runInfoCommand(o);
     if (o.command == QStringLiteral("run"))
         return runCommand(o);
+    if (o.command == QStringLiteral("hist"))
+        return histCommand(o);
     return decodeCommand(o);
 }
 

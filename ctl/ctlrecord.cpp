@@ -6,6 +6,7 @@
 #include "commandclient.h"
 #include "packet.h"
 #include "programtext.h"
+#include "readoutexport.h"
 #include "runreader.h"
 #include "runwriter.h"
 
@@ -72,8 +73,9 @@ RunOptions runOptions()
                                            "its name and text go into the run's header."), s("FILE")),
         QCommandLineOption(s("format"), s("decode: text (the log's, the default), csv (a first line names the "
                                           "columns) or jsonl (one JSON object a line)."), s("FORMAT")),
-        QCommandLineOption(s("id"), s("decode: only reports of these IDs, e.g. 5,7,10-12."), s("IDS")),
-        QCommandLineOption(s("level"), s("decode: only reports of these priority levels (0-7), e.g. 1,3."),
+        QCommandLineOption(s("id"), s("decode: only reports of these IDs, e.g. 5,7,10-12; hist: the one ID counted."), s("IDS")),
+        QCommandLineOption(s("level"), s("decode: only reports of these priority levels (0-7), e.g. 1,3; hist: the one level counted "
+                                              "(default any)."),
                            s("LEVELS")),
     };
 }
@@ -147,14 +149,20 @@ int recordCommand(const Options &o)
     header.tcpPort = o.tcpPort;
     header.udpPort = o.udpPort;
 
+    ReadoutExport out;
+    if (const int refused = startExport(o, out))
+        return refused;
+    ReportTally *const tally = out.tally();
     CommandClient client(o.timeoutMs);
     if (!client.connectTo(o.target, o.tcpPort))
         return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
                                   .arg(o.target).arg(o.tcpPort).arg(client.errorString()));
+    out.setConnected(true);
     header.startNs = RunWriter::nowNs();
     RunWriter writer;
     if (!writer.open(path, header))
         return fail(BadUsage, QStringLiteral("cannot write \"%1\": %2").arg(path, writer.errorString()));
+    out.setRecorder(&writer.counters());
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 
@@ -173,13 +181,41 @@ int recordCommand(const Options &o)
         const char *data = nullptr;
         int size = 0;
         KelvoPacket::Frame frame = KelvoPacket::Frame::Incomplete;
+        out.tick();
+        // The packets taken lie end to end: they go to the writer in spans of up to a block,
+        // and to the stream as one batch per pass.
+        const char *batch = nullptr;
+        qsizetype batchBytes = 0;
+        const qint64 before = reports;
+        const char *span = nullptr;
+        int spanSize = 0;
+        quint64 spanReports = 0;
         while ((o.count < 0 || reports < o.count) &&
                (frame = stream.peek(h, data, size)) == KelvoPacket::Frame::Complete) {
-            writer.addPacket(data - KelvoPacket::HeaderSize, KelvoPacket::HeaderSize + size, readAt);
+            const int n = KelvoPacket::HeaderSize + size;
+            if (spanSize + n > RunFormat::MaxBatchData) {
+                writer.addPackets(span, spanSize, spanReports, readAt);
+                spanSize = 0;
+                spanReports = 0;
+            }
+            if (!spanSize)
+                span = data - KelvoPacket::HeaderSize;
+            if (!batch)
+                batch = span;
+            spanSize += n;
+            batchBytes += n;
+            ++spanReports;
+            if (tally)
+                tally->count(h, data, size);
             stream.take(size);
             ++reports;
         }
+        if (spanSize)
+            writer.addPackets(span, spanSize, spanReports, readAt);
+        out.batch(batch, batchBytes, quint32(reports - before));
         if (frame == KelvoPacket::Frame::CrcError) {
+            if (tally)
+                tally->countCrcError();
             writer.countCrcError();
             reason = QStringLiteral("crc-error");
             status = fail(NoAnswer, QStringLiteral("CRC error in a header from the module"));
@@ -220,6 +256,10 @@ int recordCommand(const Options &o)
     }
     if (!writer.finish(reason, RunWriter::nowNs()) && status == Success)
         status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(path, writer.errorString()));
+    out.setConnected(false);
+    out.tick(true);
+    out.setRecorder(nullptr); // the writer goes before the metrics server
+
     const double s = clock.nsecsElapsed() / 1e9;
     if (terminal)
         progress(writer.counters(), s, true);
@@ -228,6 +268,7 @@ int recordCommand(const Options &o)
                  static_cast<unsigned long long>(c.reports.load()), static_cast<unsigned long long>(c.bytes.load()), s,
                  s > 0 ? double(c.reports.load()) / s : 0.0, static_cast<unsigned long long>(c.crcErrors.load()),
                  reason.toLocal8Bit().constData());
+    exportSummary(out);
     return status;
 }
 

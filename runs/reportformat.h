@@ -41,8 +41,6 @@ public:
     double seconds(qint64 timeNs) const { return double(timeNs - origin) / 1e9; }
 
 private:
-    void appendTime(qint64 timeNs, QByteArray &out) const;
-
     Format format;
     qint64 origin;
     bool timed;

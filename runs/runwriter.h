@@ -80,6 +80,16 @@ public:
         fill += size;
         ++blockReports;
     }
+    // Whole packets lying end to end (reports of them, at most MaxBatchData bytes in all), read
+    // at timeNs: one copy for the lot.
+    void addPackets(const char *packets, int size, quint64 reports, qint64 timeNs)
+    {
+        if (timeNs != blockTime || fill - blockStart + size > BlockLimit)
+            startBlock(timeNs);
+        std::memcpy(buffer.get() + fill, packets, size_t(size));
+        fill += size;
+        blockReports += reports;
+    }
     void countCrcError() override { ++pendingCrcErrors; }
     // Closes the open block and hands everything to the file system.
     bool flush() override;

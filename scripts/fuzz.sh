@@ -9,7 +9,7 @@ SECONDS_EACH="${1:-60}"
 scripts/setup.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ scripts/build.sh "$ROOT/build-fuzz" -DTARNIX_FUZZ=ON -DTARNIX_BENCH=OFF -DTARNIX_WERROR=OFF
 status=0
-for target in fuzz_records fuzz_datatext fuzz_stream fuzz_programfile fuzz_programtext; do
+for target in fuzz_records fuzz_datatext fuzz_stream fuzz_programfile fuzz_programtext fuzz_runfile; do
     mkdir -p "$ROOT/build-fuzz/corpus/$target"
     echo "== $target, $SECONDS_EACH s =="
     "$ROOT/build-fuzz/tests/$target" -max_total_time="$SECONDS_EACH" -print_final_stats=1 \

@@ -9,6 +9,9 @@ PACKAGES=(
     libyaml-cpp-dev
     pybind11-dev python3-dev python3-numpy python3-pytest
     help2man
+    tshark
+    qt6-httpserver-dev qt6-websockets-dev libzmq3-dev cppzmq-dev
+    prometheus python3-zmq
     xvfb xauth
     fonts-dejavu-core fonts-wqy-microhei
     "$@"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "simchannel.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -74,6 +76,8 @@ struct SimReportBurst
     int items = 1;           // data size in D32 items (1..63); item 0 of report k holds k
     qint64 count = 1;        // reports to send; 0 = until stopped
     int rate = 0;            // reports per second; 0 = as fast as the socket takes them
+    QVector<SimChannel> channels; // items that look like detector channels instead of 0
+    quint32 channelSeed = 1;
 };
 
 // A VME interrupt that the module sees raised: level 1..7 with the vector its source returns to

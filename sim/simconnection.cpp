@@ -289,6 +289,13 @@ void SimConnection::finishReports()
     emit reportsFinished(m_reportsSent);
 }
 
+void SimConnection::writeChannels(char *data, qint64 k) const
+{
+    for (const SimChannel &c : m_burst.channels)
+        if (c.item < m_burst.items)
+            SimWire::writeBe32(data + 4 * c.item, simChannelValue(c, m_burst.channelSeed, quint64(k)));
+}
+
 void SimConnection::pumpReports()
 {
     if (!m_reportsActive || m_closing)
@@ -320,6 +327,8 @@ void SimConnection::pumpReports()
             std::memcpy(p, m_reportTemplate.constData(), size_t(packetSize));
             if (m_burst.withData)
                 SimWire::writeBe32(p + SimWire::HeaderSize, quint32(m_reportsSent + i));
+            if (m_burst.withData)
+                writeChannels(p + SimWire::HeaderSize, m_reportsSent + i);
             stampPacket(p);
         }
         output(chunk);

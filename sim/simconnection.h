@@ -53,6 +53,8 @@ private:
     void answer(const QByteArray &header, const QByteArray &data);
     void pumpReports();
     void finishReports();
+    // The detector channels of the burst into the data of report k.
+    void writeChannels(char *data, qint64 k) const;
     void output(const QByteArray &bytes);
     void stampPacket(char *packet);
     bool muted() const;

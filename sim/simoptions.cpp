@@ -83,6 +83,13 @@ QList<QCommandLineOption> options()
         opt({s("report-address")}, s("VME address in the report headers (default 0)."), s("addr"), s("0")),
         opt({s("report-items")}, s("Data size of a report in D32 items, 1..63 (default 1)."), s("n"), s("1")),
         opt({s("report-no-data")}, s("Send reports as bare headers (Read(No Echo))."), QString()),
+        opt({s("report-peak")}, s("Make data item ITEM (0..62) of the reports look like a detector channel: a peak at "
+                                   "PEAK with standard deviation WIDTH over a flat background that takes a FLAT share "
+                                   "(default 0.1) of the reports, values 0..MAX (default 4095). Item 0 then no longer "
+                                   "carries the report's number. Repeatable, one item each."),
+            s("ITEM:PEAK:WIDTH[:FLAT[:MAX]]")),
+        opt({s("report-seed")}, s("Seed of the --report-peak values (default 1): the same seed gives every "
+                                  "connection the same values, report by report."), s("n"), s("1")),
         opt({s("replay")}, s("Send the reports of a run file (or a raw capture) to every client as it connects, "
                               "at the recorded pace (see --replay-speed)."), s("file")),
         opt({s("replay-speed")}, s("Pace of --replay: 1 as recorded (the default), 2 twice as fast, ..., 0 as fast "
@@ -253,6 +260,15 @@ Outcome parse(const QStringList &arguments, SimConfig *config, QString *text)
     if (c.reports.items < 1 && bad.isEmpty())
         bad = QStringLiteral("invalid value for --report-items: %1").arg(value("report-items"));
     c.reports.withData = !parser.isSet(QStringLiteral("report-no-data"));
+    for (const QString &t : parser.values(QStringLiteral("report-peak"))) {
+        SimChannel channel;
+        if (!parseSimChannel(t, &channel) && bad.isEmpty())
+            bad = QStringLiteral("invalid value for --report-peak: %1 (give ITEM:PEAK:WIDTH[:FLAT[:MAX]])").arg(t);
+        else if (channel.item >= c.reports.items && bad.isEmpty())
+            bad = QStringLiteral("--report-peak %1: item %2 is beyond --report-items").arg(t).arg(channel.item);
+        c.reports.channels.append(channel);
+    }
+    num("report-seed", 0xFFFFFFFFu, &c.reports.channelSeed);
     c.verbose = parser.isSet(QStringLiteral("verbose"));
     c.replaySpeed = value("replay-speed").toDouble(&ok);
     if ((!ok || !(c.replaySpeed >= 0 && c.replaySpeed <= 1e6)) && bad.isEmpty())

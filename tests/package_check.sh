@@ -35,7 +35,7 @@ dpkg-deb -x "$DEB" "$X"
 zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL "\?1' || fail "tarnixctl man page"
 zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'download FILE' || fail "tarnixctl man page body"
 zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'keep\\-going' || fail "tarnixctl man page lacks an option"
-zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- '--tcp-port' || fail "tarnix-sim man page body"
+zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- 'tcp\\-port' || fail "tarnix-sim man page body"
 grep -q '^Exec=tarnix2-utility$' "$X/usr/share/applications/tarnix2-utility.desktop" || fail "desktop entry"
 "$X/usr/bin/tarnixctl" --version | grep -qx 'tarnixctl 2\.0' || fail "tarnixctl --version"
 # Debian's own checks, and man to lay out the pages; both from Debian through the set-up script.

@@ -40,6 +40,7 @@ void ReportRates::merge(ReportTally &tally, qint64 time, bool last)
         if (s.start + RateWindowMs >= rateEnd)
             s.counts[r.key] += r.count;
         counts[r.key].count += r.count;
+        counts[r.key].bytes += r.bytes;
         total += r.count;
     }
     tally.runs.clear();
@@ -48,9 +49,10 @@ void ReportRates::merge(ReportTally &tally, qint64 time, bool last)
         // The source's newest report, when it came after the reset.
         if (e.lastSeen > resetAt) {
             Count &c = counts[key];
-            const quint64 n = c.count;
+            const quint64 n = c.count, bytes = c.bytes;
             c = e;
             c.count = n;
+            c.bytes = bytes;
         }
         e = ReportTally::Entry();
     }
@@ -94,6 +96,7 @@ ReportRates::Snapshot ReportRates::sample(qint64 now)
         src.level = quint8(it.key() >> 9);
         src.polling = (it.key() & 0x100) != 0;
         src.count = c.count;
+        src.bytes = c.bytes;
         src.perSecond = double(lastSecond.value(it.key()));
         src.lastSeen = c.lastSeen;
         const int item = VmeModeWord::itemSize((c.mode >> 10) & 0x3);
@@ -122,6 +125,29 @@ ReportRates::Snapshot ReportRates::sample(qint64 now)
                 sum -= steps[dropped].total;
             out.minute.append({at, double(sum)});
         }
+    }
+    return out;
+}
+
+ReportRates::Snapshot ReportRates::totals()
+{
+    QMutexLocker lock(&mutex);
+    Snapshot out;
+    out.total = total;
+    out.crcErrors = crcErrors;
+    QList<int> keys = counts.keys();
+    std::sort(keys.begin(), keys.end());
+    out.sources.reserve(keys.size());
+    for (const int key : keys) {
+        const Count &c = counts[key];
+        Source src;
+        src.id = quint8(key & 0xFF);
+        src.level = quint8(key >> 9);
+        src.polling = (key & 0x100) != 0;
+        src.count = c.count;
+        src.bytes = c.bytes;
+        src.lastSeen = c.lastSeen;
+        out.sources.append(src);
     }
     return out;
 }

@@ -40,9 +40,10 @@ public:
         // The counts go by their times: a run per source and pass.
         if (e.count == 1 || runs[e.run].time != now) {
             e.run = quint32(runs.size());
-            runs.push_back(Run{now, 0, quint16(key)});
+            runs.push_back(Run{now, 0, quint16(key), 0});
         }
         ++runs[e.run].count;
+        runs[e.run].bytes += quint32(KelvoPacket::HeaderSize + dataSize);
         e.lastSeen = now;
         e.mode = header.mode;
         // The last (up to) 4 bytes: the last item of any data width.
@@ -62,6 +63,7 @@ private:
     struct Entry
     {
         quint64 count = 0;
+        quint64 bytes = 0; // headers included, as on the wire
         qint64 lastSeen = 0;
         quint16 mode = 0;
         quint8 tailSize = 0;
@@ -73,6 +75,7 @@ private:
         qint64 time;
         quint32 count;
         quint16 key;
+        quint32 bytes; // headers included
     };
     std::vector<Entry> entries;
     std::vector<quint16> active; // keys counted since the last merge, in order of first report
@@ -98,6 +101,7 @@ public:
         quint8 level = 0;
         bool polling = false;
         quint64 count = 0;
+        quint64 bytes = 0; // headers included
         double perSecond = 0;
         qint64 lastSeen = 0; // ms since the epoch
         QString lastItem;    // hexadecimal, in the report's data width; empty without data
@@ -117,6 +121,10 @@ public:
     void merge(ReportTally &tally, qint64 time, bool last = false);
     // Window: the counts now, with the rates over the last whole second.
     Snapshot sample(qint64 now);
+    // The counts as of the last merge, sources by key (level, interrupt before polling, ID),
+    // without rates: for readers other than the window (a metrics scrape), which must not
+    // disturb the window's samples.
+    Snapshot totals();
     // Back to nothing counted, as of now: a tally's reports framed before are never counted
     // (the log is not the business of this class).
     void reset(qint64 now);

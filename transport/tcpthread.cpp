@@ -287,11 +287,15 @@ bool QTcpThread::recv()
 
 void QTcpThread::publishRates(bool force)
 {
-    if (!rates)
+    if (!rates && !observer)
         return;
     if (!force && sinceMerge.isValid() && sinceMerge.elapsed() < RatesMergeMs)
         return;
     sinceMerge.start();
+    if (observer)
+        observer->publish();
+    if (!rates)
+        return;
     rates->merge(tally, QDateTime::currentMSecsSinceEpoch(), force);
 }
 
@@ -397,6 +401,8 @@ bool QTcpThread::dumpLog()
             sleepThread(sleepMs);
         } else {
             tally.count(header, data, dataSize);
+            if (observer)
+                observer->observe(header, data, dataSize);
             ReportText::appendReport(header, data, dataSize, *current);
             rxBuffer.take(dataSize);
             if (current->size() > logThreshold) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "packet.h"
+#include "reportobserver.h"
 #include "reportrates.h"
 #include "reportrecorder.h"
 #include "tarnixcmd.h"
@@ -15,6 +16,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QVector>
+
+#include <memory>
 
 class QTcpSocket;
 
@@ -62,6 +65,9 @@ public:
     // Where the reports of this connection are counted (kept by the window across connections);
     // set before start. Counts reach it a few times a second and when the connection ends.
     void setRates(ReportRates *shared) { rates = shared; }
+    // What else looks at every report of this connection (the histograms); set before start,
+    // used on the worker only, published with the rates.
+    void setObserver(std::unique_ptr<ReportObserver> o) { observer = std::move(o); }
 
     // Recording a run (window's thread). From startRecording on, every report also goes to
     // recorder, the socket is read without the throttling pause (-r and -s apply again once
@@ -174,4 +180,5 @@ private:
     QElapsedTimer sinceLogShare;   // worker
     ReportTally tally;          // worker only
     QElapsedTimer sinceMerge;   // worker only
+    std::unique_ptr<ReportObserver> observer; // worker only while running
 };

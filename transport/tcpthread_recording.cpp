@@ -97,6 +97,8 @@ bool QTcpThread::recordPass(QMutexLocker<QMutex> &lock)
             continue;
         }
         tally.count(header, data, dataSize);
+        if (observer)
+            observer->observe(header, data, dataSize);
         w->addPacket(data - KelvoPacket::HeaderSize, KelvoPacket::HeaderSize + dataSize, now);
         ++recorded;
         if (log && log->size() < logThreshold) {
