@@ -21,11 +21,7 @@ int rbcpJob(const Options &o, F job)
         return job(udp);
     } catch (QRbcp::ErrSts code) {
         udp.strError(code);
-        // The client's text is laid out for a message box; a shell gets it on one line.
-        QStringList lines = udp.errorString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (QString &line : lines)
-            line = line.trimmed();
-        return fail(code == QRbcp::BusError ? Refused : NoAnswer, lines.join(QStringLiteral("; ")));
+        return fail(code == QRbcp::BusError ? Refused : NoAnswer, udp.errorLine());
     } catch (const QString &text) {
         return fail(Refused, text);
     }

@@ -3,6 +3,7 @@
 
 #include "commandclient.h"
 #include "modeword.h"
+#include "blockingaccess.h"
 #include "sequencerunner.h"
 #include "tarnixcmd.h"
 #include "udpthread.h"
@@ -17,175 +18,6 @@
 namespace Ctl {
 
 namespace {
-
-using Result = SequenceAccess::Result;
-
-QString statusText(quint16 mode)
-{
-    QStringList parts;
-    if (mode & VmeModeWord::StatusVmeError)
-        parts << QStringLiteral("VME error");
-    if (mode & VmeModeWord::StatusParamError)
-        parts << QStringLiteral("parameter error");
-    return parts.join(QStringLiteral(", ")) + QStringLiteral(" (MODE:0x%1)").arg(mode, 4, 16, QLatin1Char('0'));
-}
-
-// The module over blocking clients on this thread. Writes wait in a batch that goes out in one
-// system call when the runner needs their answers, or when the batch holds as many commands as
-// the ID range has IDs.
-class CtlAccess : public SequenceAccess
-{
-public:
-    explicit CtlAccess(const Options &o) : o(o), client(o.timeoutMs), ids(o.idFirst, o.idLast) {}
-
-    void vmeWrite(const Vme &v, Done done) override
-    {
-        if (!connect(done))
-            return;
-        batch << command(v);
-        pending.push_back(std::move(done));
-    }
-
-    void vmeRead(const Vme &v, Done done) override
-    {
-        if (!connect(done))
-            return;
-        drain();
-        batch << command(v);
-        pending.push_back(std::move(done));
-        drain();
-    }
-
-    void drain() override
-    {
-        if (batch.isEmpty() && pending.empty())
-            return;
-        const QDeadlineTimer deadline(o.timeoutMs);
-        CommandClient::Result r = batch.isEmpty() ? CommandClient::Result::Ok : client.send(batch, deadline);
-        const QList<TarnixCmd> sent = batch;
-        batch.clear();
-        for (int i = 0; i < sent.size(); ++i) {
-            CommandClient::Packet answer;
-            // Each answer has its own time-out from the moment the one before it came.
-            if (r == CommandClient::Result::Ok)
-                r = client.answer(answer, QDeadlineTimer(o.timeoutMs));
-            Done done = std::move(pending.front());
-            pending.pop_front();
-            Result result;
-            if (r != CommandClient::Result::Ok) {
-                result.outcome = Result::NoAnswer;
-                result.message = r == CommandClient::Result::TimedOut ? QStringLiteral("no answer from the module")
-                                 : r == CommandClient::Result::CrcError ? QStringLiteral("CRC error in a header from the module")
-                                 : QStringLiteral("the module closed the connection: ") + client.errorString();
-            } else if (VmeModeWord::hasError(answer.header.mode)) {
-                result.outcome = Result::Refused;
-                result.message = QStringLiteral("%1 at 0x%2").arg(statusText(answer.header.mode)).arg(answer.header.address, 8, 16, QLatin1Char('0'));
-            } else {
-                result.data = answer.data;
-            }
-            done(result);
-        }
-    }
-
-    int pipelineDepth() const override { return ids.size(); }
-
-    void registerWrite(quint32 address, const QByteArray &data, Done done) override
-    {
-        rbcp(done, [&](QUdpThread &u) {
-            if (u.Write(address, data.constData(), uint(data.size())) != uint(data.size()))
-                return Result{Result::Refused, QStringLiteral("Write ERROR at 0x%1").arg(address, 8, 16, QLatin1Char('0')), {}};
-            return Result();
-        });
-    }
-
-    void registerRead(quint32 address, int length, Done done) override
-    {
-        rbcp(done, [&](QUdpThread &u) {
-            Result r;
-            r.data = QByteArray(length, '\0');
-            if (u.Read(address, r.data.data(), uint(length)) != uint(length))
-                return Result{Result::Refused, QStringLiteral("Read ERROR at 0x%1").arg(address, 8, 16, QLatin1Char('0')), {}};
-            return r;
-        });
-    }
-
-    void download(const DownloadPlan &plan, Done done) override
-    {
-        rbcp(done, [&](QUdpThread &u) {
-            const QString failure = plan.run(u, true);
-            return failure.isEmpty() ? Result{Result::Ok, QStringLiteral("verified %1 bytes").arg(plan.bytes()), {}}
-                                     : Result{Result::Refused, failure, {}};
-        });
-    }
-
-    void wait(int ms, Done done) override
-    {
-        QThread::msleep(ulong(ms));
-        done(Result());
-    }
-
-private:
-    TarnixCmd command(const Vme &v)
-    {
-        TarnixCmd cmd;
-        cmd.address = v.address;
-        cmd.length = quint32(v.length);
-        cmd.mode = v.mode;
-        cmd.id = ids.next();
-        cmd.data = v.data;
-        return cmd;
-    }
-
-    bool connect(const Done &done)
-    {
-        if (connected)
-            return true;
-        if (client.connectTo(o.target, o.tcpPort)) {
-            connected = true;
-            return true;
-        }
-        done(Result{Result::NoAnswer, QStringLiteral("cannot connect to %1:%2: %3").arg(o.target).arg(o.tcpPort).arg(client.errorString()), {}});
-        return false;
-    }
-
-    template <typename F>
-    void rbcp(const Done &done, F job)
-    {
-        if (!udp) {
-            udp = std::make_unique<QUdpThread>();
-            udp->SetIpAddress(QHostAddress(o.target), o.udpPort);
-            udp->SetWaitCount(qMax(1, o.timeoutMs / QRbcp::WaitSliceMs));
-            if (!udp->startUDP()) {
-                udp.reset();
-                done(Result{Result::NoAnswer, QStringLiteral("cannot open the RBCP socket for %1").arg(o.target), {}});
-                return;
-            }
-        }
-        Result r;
-        try {
-            r = job(*udp);
-        } catch (QRbcp::ErrSts code) {
-            udp->strError(code);
-            QStringList lines = udp->errorString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            for (QString &line : lines)
-                line = line.trimmed();
-            r = Result{code == QRbcp::BusError ? Result::Refused : Result::NoAnswer, lines.join(QStringLiteral("; ")), {}};
-            // The next access starts with a clean error text.
-            udp.reset();
-        } catch (const QString &text) {
-            r = Result{Result::Refused, text, {}};
-        }
-        done(r);
-    }
-
-    const Options &o;
-    CommandClient client;
-    CommandIdRange ids;
-    bool connected = false;
-    QList<TarnixCmd> batch;
-    std::deque<Done> pending;
-    std::unique_ptr<QUdpThread> udp;
-};
 
 void line(const QString &text)
 {
@@ -208,7 +40,7 @@ int runCommand(const Options &o)
         line(QStringLiteral("%1 steps checked, nothing sent").arg(steps.size()));
         return Success;
     }
-    CtlAccess access(o);
+    BlockingSequenceAccess access(o.target, o.tcpPort, o.udpPort, o.timeoutMs, CommandIdRange(o.idFirst, o.idLast));
     int status = Success;
     QString message;
     SequenceRunner::Observer observer;

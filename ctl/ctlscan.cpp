@@ -3,19 +3,17 @@
 // long scan is bounded by the module rather than by round trips.
 #include "ctlscan.h"
 
+#include "busscan.h"
 #include "commandclient.h"
 #include "ctlcommands.h"
 #include "modeword.h"
-#include "tarnixcmd.h"
+#include "vmeaccess.h"
 
 #include <QCommandLineParser>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 
 #include <cstdio>
-#include <deque>
 #include <functional>
-#include <vector>
 
 #include <unistd.h>
 
@@ -27,17 +25,6 @@ QString hex(quint64 value, int digits)
 {
     return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
 }
-
-// Status of one read of the scan.
-enum class Outcome { Waiting, Answered, NoSlave };
-
-struct Read
-{
-    quint64 base = 0;
-    QDeadlineTimer deadline;
-    Outcome outcome = Outcome::Waiting;
-    quint32 value = 0;
-};
 
 // Prints answering addresses in scan order, one line each or folded into ranges. beforeLine
 // runs before each line (it takes the progress display off the terminal).
@@ -95,157 +82,78 @@ private:
     quint64 last = 0;
 };
 
+// The core's scan with the answering addresses on standard output and, on a terminal, its
+// progress on standard error.
 class Scan
 {
 public:
     explicit Scan(const Options &o)
-        : o(o), s(o.scan), size(VmeModeWord::itemSize(s.dataMode)), ids(o.idFirst, o.idLast), client(o.timeoutMs),
-          lines(s, [this] { hideProgress(); })
+        : o(o), s(o.scan), client(o.timeoutMs), lines(s, [this] { hideProgress(); })
     {
-        VmeModeWord word;
-        word.read = true;
-        word.dataMode = s.dataMode;
-        word.addressMode = s.addressMode;
-        word.accessMode = o.accessMode;
-        mode = word.mode();
-        steps = (s.to - s.from) / s.step + 1;
-        stepOfId.assign(256, 0);
         progress = isatty(STDERR_FILENO) == 1;
     }
 
     int run()
     {
         if (!client.connectTo(o.target, o.tcpPort))
-            return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
-                                      .arg(o.target).arg(o.tcpPort).arg(client.errorString()));
-        clock.start();
-        for (;;) {
-            retire();
-            // After a failed send the answers already on their way are still taken.
-            if (!sendFailed && sendMore() != CommandClient::Result::Ok)
-                sendFailed = true;
-            if (reads.empty() && sendFailed)
-                return stop(NoAnswer, QStringLiteral("sending to the module failed: ") + client.errorString());
-            if (reads.empty())
-                break;
-            showProgress();
-            // On a terminal the wait is cut every 200 ms to redraw the progress line.
-            const QDeadlineTimer due = reads.front().deadline;
-            CommandClient::Packet answer;
-            CommandClient::Result r = client.answer(answer, progress ? qMin(due, QDeadlineTimer(200)) : due);
-            bool took = false;
-            // With the first answer, every other one already received, so the window refills in one write.
-            for (; r == CommandClient::Result::Ok; r = client.answer(answer, QDeadlineTimer(0))) {
-                took = true;
-                if (!take(answer))
-                    return stop(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
-                                             .arg(hex(answer.header.mode, 4), hex(refusedAt + s.offset, 8)));
-            }
-            if (took && r != CommandClient::Result::CrcError)
-                continue;
-            switch (r) {
-            case CommandClient::Result::Ok:
-            case CommandClient::Result::TimedOut:
-                if (!due.hasExpired())
-                    continue;
-                return stop(NoAnswer, QStringLiteral("no answer from the module for the read at %1")
-                                          .arg(hex(reads.front().base + s.offset, 8)));
-            case CommandClient::Result::Closed:
-                return stop(NoAnswer, QStringLiteral("the module closed the connection: ") + client.errorString());
-            case CommandClient::Result::CrcError:
-                return stop(NoAnswer, QStringLiteral("CRC error in a header from the module"));
-            }
+            return fail(NoAnswer, VmeAccess::connectFailureText(o.target, o.tcpPort, client));
+        ScanRange range;
+        range.addressMode = s.addressMode;
+        range.dataMode = s.dataMode;
+        range.accessMode = o.accessMode;
+        range.from = s.from;
+        range.to = s.to;
+        range.step = s.step;
+        range.offset = s.offset;
+        range.inFlight = s.inFlight;
+        range.keepGoing = s.keepGoing;
+        BusScan scan(client, CommandIdRange(o.idFirst, o.idLast), range);
+        scan.step = [this](quint64 base, bool answered, quint32 value) {
+            if (answered)
+                lines.answered(base, value);
+            else
+                lines.gap();
+        };
+        scan.refusedRead = [this](const QString &message) {
+            hideProgress();
+            fail(Refused, message);
+        };
+        // On a terminal the wait is cut every 200 ms to redraw the progress line.
+        if (progress) {
+            scan.waitSliceMs = 200;
+            scan.idle = [this, &scan] { showProgress(scan); };
         }
-        if (refusals > 0)
-            return stop(Refused, QStringLiteral("%1 of the addresses refused the read with a parameter error")
-                                     .arg(refusals));
-        return stop(Success, QString());
+        QElapsedTimer clock;
+        clock.start();
+        const BusScan::Outcome outcome = scan.run();
+        lines.gap();
+        std::fflush(stdout);
+        const double secs = clock.nsecsElapsed() / 1e9;
+        hideProgress();
+        std::fprintf(stderr, "tarnixctl: %llu addresses tried, %llu answering in %.3f s (%.0f addresses/s)\n",
+                     static_cast<unsigned long long>(outcome.tried), static_cast<unsigned long long>(outcome.answering),
+                     secs, secs > 0 ? outcome.tried / secs : 0.0);
+        switch (outcome.status) {
+        case BusScan::Outcome::Status::Done: return Success;
+        case BusScan::Outcome::Status::Refused: return fail(Refused, outcome.message);
+        case BusScan::Outcome::Status::NoAnswer: break;
+        }
+        return fail(NoAnswer, outcome.message);
     }
 
 private:
-    // Fills the window with new reads, all in one write.
-    CommandClient::Result sendMore()
-    {
-        QList<TarnixCmd> batch;
-        const QDeadlineTimer deadline(o.timeoutMs);
-        for (; next + batch.size() < steps && reads.size() + batch.size() < size_t(s.inFlight);) {
-            TarnixCmd cmd;
-            cmd.address = quint32(s.from + (next + batch.size()) * s.step + s.offset);
-            cmd.length = quint32(size);
-            cmd.mode = mode;
-            cmd.id = ids.next();
-            batch.append(cmd);
-        }
-        if (batch.isEmpty())
-            return CommandClient::Result::Ok;
-        const CommandClient::Result sent = client.send(batch, deadline);
-        if (sent != CommandClient::Result::Ok)
-            return sent;
-        for (const TarnixCmd &cmd : batch) {
-            stepOfId[cmd.id] = qint64(next);
-            reads.push_back({s.from + next * s.step, deadline});
-            ++next;
-        }
-        return CommandClient::Result::Ok;
-    }
-
-    // Notes the outcome of the read an answer belongs to; false on a parameter error.
-    bool take(const CommandClient::Packet &answer)
-    {
-        const quint16 status = answer.header.mode;
-        Read &r = reads[size_t(quint64(stepOfId[answer.header.id]) - retired)];
-        if (status & VmeModeWord::StatusParamError && s.keepGoing) {
-            ++refusals;
-            r.outcome = Outcome::NoSlave;
-            hideProgress();
-            fail(Refused, QStringLiteral("parameter error (MODE:%1) at %2")
-                              .arg(hex(status, 4), hex(r.base + s.offset, 8)));
-            return true;
-        }
-        if (status & VmeModeWord::StatusParamError) {
-            refusal = true;
-            refusedAt = r.base;
-            return false;
-        }
-        if (status & VmeModeWord::StatusVmeError) {
-            r.outcome = Outcome::NoSlave;
-            return true;
-        }
-        r.outcome = Outcome::Answered;
-        for (int i = 0; i < qMin(int(answer.data.size()), 4); ++i)
-            r.value = (r.value << 8) | quint8(answer.data.at(i));
-        return true;
-    }
-
-    // Prints the reads at the head of the window whose outcome is known, in scan order.
-    void retire()
-    {
-        while (!reads.empty() && reads.front().outcome != Outcome::Waiting) {
-            report(reads.front());
-            reads.pop_front();
-            ++retired;
-        }
-    }
-
-    void report(const Read &r)
-    {
-        if (r.outcome == Outcome::Answered)
-            lines.answered(r.base, r.value);
-        else
-            lines.gap();
-    }
-
     // On a terminal: one line on stderr, redrawn at most five times a second, taken off before
     // an address is printed and at the end.
-    void showProgress()
+    void showProgress(const BusScan &scan)
     {
-        if (!progress || (shown.isValid() && !shown.hasExpired(200)))
+        if (shown.isValid() && !shown.hasExpired(200))
             return;
         shown.start();
         showing = true;
         std::fprintf(stderr, "\rscan: %llu of %llu tried, %llu answering, at %s",
-                     static_cast<unsigned long long>(retired), static_cast<unsigned long long>(steps),
-                     static_cast<unsigned long long>(lines.count), qPrintable(hex(s.from + retired * s.step, 8)));
+                     static_cast<unsigned long long>(scan.retiredSteps()), static_cast<unsigned long long>(scan.steps()),
+                     static_cast<unsigned long long>(lines.count),
+                     qPrintable(hex(s.from + scan.retiredSteps() * s.step, 8)));
     }
 
     void hideProgress()
@@ -257,45 +165,10 @@ private:
         shown.invalidate();
     }
 
-    // Ends the scan: what is known of the reads still in the window is printed (an answer
-    // that came in after an unanswered read still counts; after a refusal, only the reads
-    // before it), then the summary and the message.
-    int stop(Status status, const QString &message)
-    {
-        quint64 known = retired;
-        for (const Read &r : reads) {
-            if (refusal && r.base >= refusedAt)
-                break;
-            report(r);
-            known += r.outcome == Outcome::Waiting ? 0 : 1;
-        }
-        lines.gap();
-        std::fflush(stdout);
-        const double secs = clock.nsecsElapsed() / 1e9;
-        hideProgress();
-        std::fprintf(stderr, "tarnixctl: %llu addresses tried, %llu answering in %.3f s (%.0f addresses/s)\n",
-                     static_cast<unsigned long long>(known), static_cast<unsigned long long>(lines.count), secs,
-                     secs > 0 ? known / secs : 0.0);
-        return message.isEmpty() ? int(status) : fail(status, message);
-    }
-
     const Options &o;
     const ScanOptions &s;
-    const int size;
-    quint16 mode = 0;
-    quint64 steps = 0;
-    quint64 next = 0;    // the next step to send
-    quint64 retired = 0; // steps before the window, printed
-    std::deque<Read> reads;
-    std::vector<qint64> stepOfId; // the step each ID was last sent for
-    bool refusal = false;         // a read came back with a parameter error
-    quint64 refusals = 0;         // parameter errors passed over with --keep-going
-    bool sendFailed = false;
-    quint64 refusedAt = 0;
-    CommandIdRange ids;
     CommandClient client;
     Lines lines;
-    QElapsedTimer clock;
     QElapsedTimer shown;
     bool progress = false; // stderr is a terminal
     bool showing = false;  // the progress line is on it
@@ -340,7 +213,7 @@ bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
     const QString space = VmeModeWord::addressModeLabels().at(s.addressMode);
     s.from = 0;
     s.to = last;
-    s.step = s.addressMode == 0 ? 0x100 : 0x10000;
+    s.step = BusScan::defaultStep(s.addressMode);
     quint64 inFlight = quint64(s.inFlight);
     const auto number = [&](const char *name, quint64 min, quint64 max, quint64 &out) {
         if (!isSet(name))
@@ -358,21 +231,16 @@ bool readScanOptions(const QCommandLineParser &p, Options &o, QString &text)
     s.ranges = isSet("ranges");
     s.keepGoing = isSet("keep-going");
     s.inFlight = int(qMin<quint64>(inFlight, quint64(o.idLast - o.idFirst + 1)));
-    if (s.from > s.to) {
-        text = QStringLiteral("scan: --from %1 lies after --to %2").arg(hex(s.from, 8), hex(s.to, 8));
+    ScanRange range;
+    range.addressMode = s.addressMode;
+    range.dataMode = s.dataMode;
+    range.from = s.from;
+    range.to = s.to;
+    range.step = s.step;
+    range.offset = s.offset;
+    text = BusScan::check(range);
+    if (!text.isEmpty())
         return false;
-    }
-    const int size = VmeModeWord::itemSize(s.dataMode);
-    if ((s.from + s.offset) % size || s.step % size) {
-        text = QStringLiteral("scan: every read must be %1byte aligned: --from + --offset and --step").arg(size);
-        return false;
-    }
-    const quint64 lastBase = s.from + (s.to - s.from) / s.step * s.step;
-    if (lastBase + s.offset + size - 1 > last) {
-        text = QStringLiteral("scan: the read at %1 + %2 leaves the %3 space")
-                   .arg(hex(lastBase, 8), hex(s.offset, 1), space);
-        return false;
-    }
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <QtGlobal>
 
 // The VME master's program memory and event registers as RBCP sees them, and the
@@ -28,6 +29,10 @@ struct ModuleMemory
     QByteArray countTable = QByteArray(8, '\0');
     QByteArray vectorTable = QByteArray(VectorTableSize, '\0');
     QByteArray image;
+
+    // The bit of the enable mask for an event as the event table names it (Polling is bit 0,
+    // InterruptL bit L), without regard to case; -1 for any other name.
+    static int eventBit(const QString &name);
 
     // One register write of a download.
     struct Write

@@ -14,6 +14,11 @@ constexpr int BlockSize = 20;
 quint16 tcpPort(const QByteArray &block);
 // UDP port stored in the block (0 for a block shorter than 20 bytes).
 quint16 udpPort(const QByteArray &block);
+// The MAC address as six hex pairs, "00:1A:2B:3C:4D:5E".
+QString macText(const QByteArray &block);
+// The IPv4 address, most significant byte first (0 for a short block).
+quint32 ipAddress(const QByteArray &block);
+bool keepAlive(const QByteArray &block);
 // The operator's view of the block: header line, MAC, IP address, ports and keep-alive, one
 // line each. Empty for a block shorter than 20 bytes.
 QString text(const QByteArray &block);

@@ -1,5 +1,6 @@
 #include "rbcp.h"
 
+#include <QStringList>
 #include <QDeadlineTimer>
 #include <QUdpSocket>
 
@@ -155,6 +156,15 @@ uint QRbcp::WriteAll(uint address, const char *data, uint length)
     if (put != length)
         throw WriteFailed;
     return put;
+}
+
+QString QRbcp::errorLine() const
+{
+    // The text is laid out for a message box.
+    QStringList lines = errorText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString &line : lines)
+        line = line.trimmed();
+    return lines.join(QStringLiteral("; "));
 }
 
 void QRbcp::strError(ErrSts code)

@@ -124,6 +124,10 @@ public:
 
     // Description of the last failure (what error() points to).
     const QString &errorString() const { return errorText; }
+    // The same on one line, its lines joined by "; ", for a shell or a script.
+    QString errorLine() const;
+    // The settings block as ReadInfoKelvo read it last (empty when it failed).
+    const QByteArray &settingsBlock() const { return infoBlock; }
 
     // The state the worker published last (any thread): for a watcher that connects to
     // progress() after the run has begun and may have missed its first states.

@@ -64,6 +64,8 @@ public:
     virtual bool readRegister();
     // Appends the version lines to text.
     virtual void getInfo(QString *text);
+    // The version register as readRegister read it last (empty when it failed).
+    const QByteArray &versionRegister() const { return registerData; }
 
     Command currentCommand() const { return command; }
     int queuedCount();

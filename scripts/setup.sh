@@ -7,6 +7,7 @@ PACKAGES=(
     cmake make g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6
     libyaml-cpp-dev
+    pybind11-dev python3-dev python3-numpy python3-pytest
     help2man
     tshark
     qt6-httpserver-dev qt6-websockets-dev libzmq3-dev cppzmq-dev
