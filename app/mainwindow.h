@@ -92,6 +92,7 @@ public:
     int tcpReadBufferKB() const { return readBufferKB; }
     // Runs: the Received Log tab's Record and Replay, and what a run's header says of the window.
     RecordControl *recordControl() const { return recorder; }
+    HistogramSet &histogramSet() { return histograms; }
     RunHeader runHeader();
 
 public slots:

@@ -23,6 +23,7 @@ void MainWindow::setupRecordControl()
     hooks.header = [this] { return runHeader(); };
     hooks.appendLog = [this](QString *text) { appendLog(text); };
     hooks.rates = &rates;
+    hooks.observer = [this] { return std::make_unique<HistogramFill>(&histograms); };
     hooks.attach = [this](ReportRecorder *writer) {
         runWriter = writer;
         attachRecorders();

@@ -146,6 +146,8 @@ bool RecordControl::startReplay(const QString &path, bool recordedPace)
         return false;
     delete player;
     player = new RunPlayer(hooks.rates, hooks.logThreshold, this);
+    if (hooks.observer)
+        player->setObserver(hooks.observer());
     if (!player->open(path)) {
         status->setText(player->errorString());
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reportobserver.h"
 #include "runwriter.h"
 
 #include <QElapsedTimer>
@@ -34,6 +35,8 @@ public:
         // Hands the command thread the run's writer (null: the run ended), beside whatever else
         // the window feeds from it; without it the writer is handed to the thread alone.
         std::function<void(ReportRecorder *)> attach;
+        // What else a replay feeds with every report (the window's histograms), if anything.
+        std::function<std::unique_ptr<ReportObserver>()> observer;
     };
     RecordControl(Hooks hooks, QLabel *status, QWidget *parent = nullptr);
     ~RecordControl() override;

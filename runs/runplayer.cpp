@@ -37,6 +37,8 @@ void RunPlayer::end(bool ok, const QString &message)
     timer.stop();
     if (rates)
         rates->merge(tally, QDateTime::currentMSecsSinceEpoch());
+    if (observer)
+        observer->publish();
     if (!text.isEmpty()) {
         emit logText(&text);
         text.clear();
@@ -70,6 +72,8 @@ void RunPlayer::slice()
         }
         const bool whole = forEachReport(batch, [&](const RunReport &r) {
             tally.count(r.header, r.data, r.dataSize);
+            if (observer)
+                observer->observe(r.header, r.data, r.dataSize);
             ++played;
             if (share && text.size() < logThreshold) {
                 if (notShown) {
@@ -92,6 +96,8 @@ void RunPlayer::slice()
         timer.start(0);
     if (rates)
         rates->merge(tally, QDateTime::currentMSecsSinceEpoch());
+    if (observer)
+        observer->publish();
     if (!text.isEmpty()) {
         sinceShare.start();
         emit logText(&text);

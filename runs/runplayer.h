@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reportobserver.h"
 #include "reportrates.h"
 #include "runreader.h"
 
@@ -7,6 +8,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <memory>
 
 // Plays a run file back into the views of live data, without a module: every report is counted
 // into the rates as the command thread counts them, and the log gets a bounded share of the
@@ -23,6 +26,8 @@ public:
     RunPlayer(ReportRates *rates, int logThreshold, QObject *parent = nullptr);
 
     bool open(const QString &path);
+    // Also hands every report played to observer (the window's histograms); set before start.
+    void setObserver(std::unique_ptr<ReportObserver> o) { observer = std::move(o); }
     void start(bool recordedPace);
     void stop();
     bool isPlaying() const { return timer.isActive(); }
@@ -46,6 +51,7 @@ private:
     int logThreshold;
     RunReader reader;
     ReportTally tally;
+    std::unique_ptr<ReportObserver> observer;
     QTimer timer;
     QElapsedTimer clock, sinceShare;
     bool paced = false;

@@ -301,10 +301,18 @@ private slots:
         MainWindow w(a.argc(), a.argv.data());
         w.show();
         child<QTabWidget>(w, "tabWidget")->setCurrentIndex(4);
+        HistogramDef def;
+        def.id = 5;
+        def.x.width = 16; // the report's number, modulo 65,536
+        const int histogram = w.histogramSet().add(def);
         QSignalSpy played(w.recordControl(), &RecordControl::replayFinished);
         QVERIFY(w.recordControl()->startReplay(path, false));
         QVERIFY(played.wait(60000));
         QVERIFY(played.at(0).at(0).toBool());
+        HistogramCounts counts;
+        QVERIFY(w.histogramSet().counts(histogram, counts));
+        QCOMPARE(counts.entries, quint64(Count));
+        QCOMPARE(counts.bins.at(Count % 65536), quint64(3)); // numbers 3 * 65,536 apart below Count
         QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w, "totalReports")->text(), QStringLiteral("Reports: %1").arg(Count), 5000);
         QVERIFY(child<QPlainTextEdit>(w, "log")->toPlainText().contains(QStringLiteral("ID : 0x05\n")));
     }
