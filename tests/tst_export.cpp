@@ -1,6 +1,10 @@
 // What a lab's systems see of a readout: the metrics page as text, the page scraped by a real
 // Prometheus server from tarnixctl, and the report stream taken by a ZeroMQ subscriber.
+#include "cmdargs.h"
 #include "exportsettings.h"
+#include "mainwindow.h"
+#include "namedchild.h"
+#include "recordcontrol.h"
 #include "exposition.h"
 #include "metricsserver.h"
 #include "reportmetrics.h"
@@ -12,6 +16,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 
 #include <QJsonArray>
@@ -402,6 +407,44 @@ private slots:
         QCOMPARE(QString::fromStdString(topic.to_string()), QStringLiteral("127.0.0.1:%1").arg(m.sim()->tcpPort()));
         QTRY_VERIFY_WITH_TIMEOUT(get(url).contains("tarnix_reports_total{id=\"0x05\",level=\"0\",kind=\"polling\"}"), 5000);
         tcp.stopRecording();
+    }
+
+    // The window publishing the reports while it records a run: the stream and the file both
+    // get every report.
+    void windowPublishesWhileRecording()
+    {
+        TarnixSimThread m;
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        QVERIFY(m.startSim(config));
+        QTemporaryDir dir;
+        Args a({"tarnix2-utility", "-a", "127.0.0.1"});
+        MainWindow w(a.argc(), a.argv.data());
+        child<QLineEdit>(w, "publishEndpoint")->setText(QStringLiteral("tcp://127.0.0.1:*"));
+        child<QCheckBox>(w, "publishReports")->setChecked(true);
+        zmq::context_t context;
+        zmq::socket_t sub(context, zmq::socket_type::sub);
+        sub.set(zmq::sockopt::rcvtimeo, 5000);
+        sub.set(zmq::sockopt::subscribe, "");
+        sub.connect(child<QLabel>(w, "publishState")->text().toStdString());
+        child<QLineEdit>(w, "tcp")->setText(QString::number(m.sim()->tcpPort()));
+        child<QPushButton>(w, "connect")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w.tcpThread() && w.tcpThread()->isConnected(), 5000);
+        QVERIFY(w.recordControl()->startRecording(dir.filePath(QStringLiteral("run.pcapng"))));
+        constexpr quint64 Count = 5000;
+        SimReportBurst flood;
+        flood.count = Count;
+        QCOMPARE(m.sim()->startReports(flood), 1);
+        const RunCounters &counters = w.recordControl()->recorder()->counters();
+        QTRY_COMPARE_WITH_TIMEOUT(counters.reports.load(), Count, 10000);
+        quint64 streamed = 0;
+        while (streamed < Count) {
+            zmq::message_t topic, header, body;
+            QVERIFY2(sub.recv(topic) && sub.recv(header) && sub.recv(body), "the stream stopped short");
+            streamed += qFromBigEndian<quint32>(static_cast<const uchar *>(header.data()) + 16);
+        }
+        QCOMPARE(streamed, Count);
+        w.recordControl()->stopRecording();
     }
 };
 
