@@ -23,21 +23,21 @@ if grep -E 'tst_|bench_|\.a$|/include/' <<<"$files"; then fail "stray files"; fi
 
 [ "$(dpkg-deb -f "$DEB" Package)" = tarnix2-utility ] || fail "Package field"
 [ "$(dpkg-deb -f "$DEB" Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture field"
-dpkg-deb -f "$DEB" Version | grep -qx '2\.0\(\.0\)\?-1' || fail "Version field"
+grep -qx '2\.0\(\.0\)\?-1' <<<"$(dpkg-deb -f "$DEB" Version)" || fail "Version field"
 for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins libqt6svg6; do
-    dpkg-deb -f "$DEB" Depends | grep -q "$dep" || fail "Depends lacks $dep"
+    grep -q "$dep" <<<"$(dpkg-deb -f "$DEB" Depends)" || fail "Depends lacks $dep"
 done
-dpkg-deb -f "$DEB" Description | grep -q tarnixctl || fail "Description"
+grep -q tarnixctl <<<"$(dpkg-deb -f "$DEB" Description)" || fail "Description"
 
 # The man pages are real pages made from the programs' help.
 X="$OUT/x"
 dpkg-deb -x "$DEB" "$X"
-zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q '^\.TH TARNIXCTL "\?1' || fail "tarnixctl man page"
-zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'download FILE' || fail "tarnixctl man page body"
-zcat "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -q 'keep\\-going' || fail "tarnixctl man page lacks an option"
-zcat "$X/usr/share/man/man1/tarnix-sim.1.gz" | grep -q -- 'tcp\\-port' || fail "tarnix-sim man page body"
+grep -q '^\.TH TARNIXCTL "\?1' <<<"$(zcat "$X/usr/share/man/man1/tarnixctl.1.gz")" || fail "tarnixctl man page"
+grep -q 'download FILE' <<<"$(zcat "$X/usr/share/man/man1/tarnixctl.1.gz")" || fail "tarnixctl man page body"
+grep -q 'keep\\-going' <<<"$(zcat "$X/usr/share/man/man1/tarnixctl.1.gz")" || fail "tarnixctl man page lacks an option"
+grep -q -- 'tcp\\-port' <<<"$(zcat "$X/usr/share/man/man1/tarnix-sim.1.gz")" || fail "tarnix-sim man page body"
 grep -q '^Exec=tarnix2-utility$' "$X/usr/share/applications/tarnix2-utility.desktop" || fail "desktop entry"
-"$X/usr/bin/tarnixctl" --version | grep -qx 'tarnixctl 2\.0' || fail "tarnixctl --version"
+grep -qx 'tarnixctl 2\.0' <<<"$("$X/usr/bin/tarnixctl" --version)" || fail "tarnixctl --version"
 # Debian's own checks, and man to lay out the pages; both from Debian through the set-up script.
 "$(dirname "$0")/../scripts/setup.sh" lintian man-db >/dev/null || true
 # Every man page fits a terminal of 80 columns, has the sections of a man page, and is filled
@@ -54,7 +54,7 @@ if command -v man >/dev/null; then
             grep -qx "$section" <<<"$text" || fail "$(basename "$page") has no $section"
         done
     done
-    MANWIDTH=80 man -l "$X/usr/share/man/man1/tarnixctl.1.gz" | grep -qx COMMANDS || fail "tarnixctl has no COMMANDS"
+    grep -qx COMMANDS <<<"$(MANWIDTH=80 man -l "$X/usr/share/man/man1/tarnixctl.1.gz")" || fail "tarnixctl has no COMMANDS"
 fi
 # lintian: no error, no warning.
 if command -v lintian >/dev/null; then

@@ -8,9 +8,13 @@ if(TARNIX_PYTHON)
         "TARNIXCTL=$<TARGET_FILE:tarnixctl>"
         "PYTHONDONTWRITEBYTECODE=1")
     if(TARNIX_SANITIZE)
+        # The C++ runtime comes along: the interpreter does not load it before the sanitizer's
+        # start, and the sanitizer must find its exception thrower to intercept it.
         execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
                         OUTPUT_VARIABLE asan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
-        list(APPEND python_test_env "LD_PRELOAD=${asan_runtime}" "ASAN_OPTIONS=detect_leaks=0")
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so
+                        OUTPUT_VARIABLE cxx_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+        list(APPEND python_test_env "LD_PRELOAD=${asan_runtime}:${cxx_runtime}" "ASAN_OPTIONS=detect_leaks=0")
     endif()
     add_test(NAME python_tarnix
              COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${CMAKE_CURRENT_SOURCE_DIR}/python)
