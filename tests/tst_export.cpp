@@ -430,6 +430,21 @@ private slots:
         child<QLineEdit>(w, "tcp")->setText(QString::number(m.sim()->tcpPort()));
         child<QPushButton>(w, "connect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(w.tcpThread() && w.tcpThread()->isConnected(), 5000);
+        // A subscription takes effect some time after the connect: until a report comes through,
+        // single reports go out that nothing records.
+        SimReportBurst one;
+        one.count = 1;
+        sub.set(zmq::sockopt::rcvtimeo, 200);
+        bool joined = false;
+        for (int i = 0; i < 50 && !joined; ++i) {
+            QCOMPARE(m.sim()->startReports(one), 1);
+            zmq::message_t part;
+            joined = QTest::qWaitFor([&] { return sub.recv(part, zmq::recv_flags::dontwait).has_value(); }, 200);
+            while (part.more() && sub.recv(part))
+                ;
+        }
+        QVERIFY2(joined, "the subscription never took effect");
+        sub.set(zmq::sockopt::rcvtimeo, 5000);
         QVERIFY(w.recordControl()->startRecording(dir.filePath(QStringLiteral("run.pcapng"))));
         constexpr quint64 Count = 5000;
         SimReportBurst flood;
