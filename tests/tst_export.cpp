@@ -430,6 +430,9 @@ private slots:
         child<QLineEdit>(w, "tcp")->setText(QString::number(m.sim()->tcpPort()));
         child<QPushButton>(w, "connect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(w.tcpThread() && w.tcpThread()->isConnected(), 5000);
+        // The window's socket is connected once the handshake is done; the module takes the
+        // connection on its own thread a moment later.
+        QTRY_COMPARE_WITH_TIMEOUT(m.sim()->connectionCount(), 1, 5000);
         // A subscription takes effect some time after the connect: until a report comes through,
         // single reports go out that nothing records.
         SimReportBurst one;

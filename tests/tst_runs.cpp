@@ -264,6 +264,7 @@ private slots:
             child<QLineEdit>(w, "tcp")->setText(QString::number(module.sim()->tcpPort()));
             child<QPushButton>(w, "connect")->click();
             QTRY_VERIFY_WITH_TIMEOUT(w.tcpThread() && w.tcpThread()->isConnected(), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(module.sim()->connectionCount(), 1, 5000);
             auto *record = child<QPushButton>(w, "record");
             QTRY_VERIFY_WITH_TIMEOUT(record->isEnabled(), 2000);
             answerFileDialog(path);
