@@ -23,11 +23,14 @@ Run ctl(const QStringList &args, int waitMs = 20000)
     QProcess p;
     p.start(qEnvironmentVariable("TARNIXCTL", QStringLiteral(TARNIXCTL_EXE)), args);
     Run r;
-    if (!p.waitForFinished(waitMs))
-        return p.kill(), p.waitForFinished(1000), r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    const bool finished = p.waitForFinished(waitMs);
+    if (!finished)
+        p.kill(), p.waitForFinished(1000);
+    r.status = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    if (r.status == -1) // says why in a failure: not started, timed out or crashed
+        r.err += QStringLiteral("\n[tarnixctl: %1]").arg(p.errorString());
     return r;
 }
 
@@ -460,7 +463,8 @@ private slots:
         }
         const Run r = ctl(aimed + args.split(' '));
         module.sim()->setFaults(SimFaults());
-        QTEST(r.status, "status");
+        QFETCH(int, status);
+        QVERIFY2(r.status == status, qPrintable(QStringLiteral("status %1, stderr: %2").arg(r.status).arg(r.err)));
         QTEST(r.out, "out");
         QFETCH(QString, err);
         for (const QString &part : err.split(QLatin1Char('|')))
