@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class ReportTally;
 class RunWriter;
 
 // The reports of a connected command channel into an open run file: every whole packet with the
@@ -21,8 +22,20 @@ struct RunRecording
     QString message; // empty when done
     qint64 reports = 0;
 
-    // count -1 and limitMs -1: no limit. stop() is asked after every read; tick() runs between
-    // reads (a progress display) and may be empty.
+    // What a caller watches of a run besides the file; every member may be left empty.
+    struct Hooks
+    {
+        // Asked after every pass over a read: true ends the run ("signal").
+        std::function<bool()> stop;
+        // At the start of every pass, before its reports are framed (stamps, a progress display).
+        std::function<void()> tick;
+        // Counts every report and the CRC error that ends a run (the Rates counting, metrics).
+        ReportTally *tally = nullptr;
+        // Every pass's reports, whole packets end to end as read (a stream to subscribers).
+        std::function<void(const char *packets, qsizetype size, quint32 reports)> batch;
+    };
+
+    // count -1 and limitMs -1: no limit.
     static RunRecording record(CommandClient &client, RunWriter &writer, qint64 count, qint64 limitMs,
-                               const std::function<bool()> &stop, const std::function<void()> &tick);
+                               const Hooks &hooks);
 };

@@ -8,6 +8,7 @@
 #include "programtext.h"
 #include "readoutexport.h"
 #include "runreader.h"
+#include "runrecording.h"
 #include "runwriter.h"
 
 #include <QCoreApplication>
@@ -152,7 +153,6 @@ int recordCommand(const Options &o)
     ReadoutExport out;
     if (const int refused = startExport(o, out))
         return refused;
-    ReportTally *const tally = out.tally();
     CommandClient client(o.timeoutMs);
     if (!client.connectTo(o.target, o.tcpPort))
         return fail(NoAnswer, QStringLiteral("cannot connect to %1:%2: %3")
@@ -170,90 +170,25 @@ int recordCommand(const Options &o)
     QElapsedTimer clock, sinceProgress;
     clock.start();
     sinceProgress.start();
-    const qint64 limitMs = o.seconds < 0 ? -1 : qint64(o.seconds * 1000);
-    qint64 reports = 0;
-    int status = Success;
-    QString reason;
-    PacketStream &stream = client.stream();
-    qint64 readAt = header.startNs;
-    for (;;) {
-        kelvo_vme_master_header h;
-        const char *data = nullptr;
-        int size = 0;
-        KelvoPacket::Frame frame = KelvoPacket::Frame::Incomplete;
+    RunRecording::Hooks hooks;
+    hooks.stop = [] { return stopAsked.load(); };
+    hooks.tick = [&] {
         out.tick();
-        // The packets taken lie end to end: they go to the writer in spans of up to a block,
-        // and to the stream as one batch per pass.
-        const char *batch = nullptr;
-        qsizetype batchBytes = 0;
-        const qint64 before = reports;
-        const char *span = nullptr;
-        int spanSize = 0;
-        quint64 spanReports = 0;
-        while ((o.count < 0 || reports < o.count) &&
-               (frame = stream.peek(h, data, size)) == KelvoPacket::Frame::Complete) {
-            const int n = KelvoPacket::HeaderSize + size;
-            if (spanSize + n > RunFormat::MaxBatchData) {
-                writer.addPackets(span, spanSize, spanReports, readAt);
-                spanSize = 0;
-                spanReports = 0;
-            }
-            if (!spanSize)
-                span = data - KelvoPacket::HeaderSize;
-            if (!batch)
-                batch = span;
-            spanSize += n;
-            batchBytes += n;
-            ++spanReports;
-            if (tally)
-                tally->count(h, data, size);
-            stream.take(size);
-            ++reports;
-        }
-        if (spanSize)
-            writer.addPackets(span, spanSize, spanReports, readAt);
-        out.batch(batch, batchBytes, quint32(reports - before));
-        if (frame == KelvoPacket::Frame::CrcError) {
-            if (tally)
-                tally->countCrcError();
-            writer.countCrcError();
-            reason = QStringLiteral("crc-error");
-            status = fail(NoAnswer, QStringLiteral("CRC error in a header from the module"));
-            break;
-        }
-        if (writer.failed()) {
-            reason = QStringLiteral("write-error");
-            status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(path, writer.errorString()));
-            break;
-        }
-        if (o.count >= 0 && reports >= o.count) {
-            reason = QStringLiteral("count");
-            break;
-        }
-        if (stopAsked) {
-            reason = QStringLiteral("signal");
-            break;
-        }
-        if (limitMs >= 0 && clock.elapsed() >= limitMs) {
-            reason = QStringLiteral("seconds");
-            break;
-        }
         if (terminal && sinceProgress.elapsed() >= 500) {
             sinceProgress.start();
             progress(writer.counters(), clock.nsecsElapsed() / 1e9, false);
         }
-        if (!client.fill(QDeadlineTimer(100))) {
-            if (!client.isOpen()) {
-                reason = QStringLiteral("closed");
-                status = fail(NoAnswer, stream.pending() == 0
-                                            ? QStringLiteral("the module closed the connection")
-                                            : QStringLiteral("the module closed the connection inside a packet"));
-                break;
-            }
-            writer.flush(); // nothing came: what there is goes to the file now
-        }
-        readAt = RunWriter::nowNs();
-    }
+    };
+    hooks.tally = out.tally();
+    hooks.batch = [&out](const char *packets, qsizetype size, quint32 reports) { out.batch(packets, size, reports); };
+    const RunRecording run =
+        RunRecording::record(client, writer, o.count, o.seconds < 0 ? -1 : qint64(o.seconds * 1000), hooks);
+    const QString &reason = run.reason;
+    int status = Success;
+    if (run.status == RunRecording::Status::NoAnswer)
+        status = fail(NoAnswer, run.message);
+    else if (run.status == RunRecording::Status::WriteFailed)
+        status = fail(Refused, run.message);
     if (!writer.finish(reason, RunWriter::nowNs()) && status == Success)
         status = fail(Refused, QStringLiteral("writing \"%1\" failed: %2").arg(path, writer.errorString()));
     out.setConnected(false);

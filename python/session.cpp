@@ -457,18 +457,17 @@ std::map<std::string, std::variant<long long, std::string>> Session::record(cons
     RunWriter writer;
     if (!writer.open(path, header))
         fail(Kind::File, QStringLiteral("cannot write \"%1\": %2").arg(path, writer.errorString()));
-    bool interrupted = false;
-    const RunRecording run = RunRecording::record(
-        client, writer, count.value_or(-1), seconds ? qint64(*seconds * 1000) : -1,
-        [&] {
-            // Ctrl-C ends the run with a complete end record, as a signal ends tarnixctl record.
-            py::gil_scoped_acquire lock;
-            interrupted = PyErr_CheckSignals() != 0;
-            if (interrupted)
-                PyErr_Clear();
-            return interrupted;
-        },
-        {});
+    RunRecording::Hooks hooks;
+    hooks.stop = [] {
+        // Ctrl-C ends the run with a complete end record, as a signal ends tarnixctl record.
+        py::gil_scoped_acquire lock;
+        const bool interrupted = PyErr_CheckSignals() != 0;
+        if (interrupted)
+            PyErr_Clear();
+        return interrupted;
+    };
+    const RunRecording run =
+        RunRecording::record(client, writer, count.value_or(-1), seconds ? qint64(*seconds * 1000) : -1, hooks);
     const bool written = writer.finish(run.reason, RunWriter::nowNs());
     if (run.status == RunRecording::Status::NoAnswer) {
         dropCommands();

@@ -117,6 +117,46 @@ private slots:
         QVERIFY(ctl({QStringLiteral("run-info"), stopped}).out.contains(QStringLiteral("end: signal at ")));
     }
 
+    // A run the module ends: what came before the fault is in the file, whole, and the end record
+    // and the exit status say why.
+    void runEndedByModule_data()
+    {
+        QTest::addColumn<bool>("corrupt");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("closed") << false << QStringLiteral("the module closed the connection")
+                                << QStringLiteral("end: closed at ");
+        QTest::newRow("crc error") << true << QStringLiteral("CRC error in a header from the module")
+                                   << QStringLiteral("end: crc-error at ");
+    }
+    void runEndedByModule()
+    {
+        QFETCH(bool, corrupt);
+        QFETCH(QString, message);
+        QFETCH(QString, end);
+        TarnixSimThread m;
+        SimConfig config;
+        config.tcpPort = config.udpPort = 0;
+        config.reportsOnConnect = true;
+        config.reports.count = 0;
+        QVERIFY(m.startSim(config));
+        SimFaults faults;
+        if (corrupt)
+            faults.tcpCorruptCrcPacket = 1001;
+        else
+            faults.tcpCloseAfterPackets = 1000;
+        m.sim()->setFaults(faults);
+        const QString path = dir.filePath(QStringLiteral("ended.pcapng"));
+        const Run r = ctl(aim(m) + QStringList{QStringLiteral("record"), QStringLiteral("--force"), path});
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("1000 reports")), qPrintable(r.err));
+        const Run info = ctl({QStringLiteral("run-info"), path});
+        QCOMPARE(info.status, 0);
+        QVERIFY2(info.out.contains(QStringLiteral("reports: 1000,")), qPrintable(info.out));
+        QVERIFY2(info.out.contains(end), qPrintable(info.out));
+    }
+
     // The module replaying a recorded run, recorded again: the same packets.
     void replayRecordedAgain()
     {
