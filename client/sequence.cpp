@@ -3,6 +3,7 @@
 #include "datatext.h"
 #include "modeword.h"
 #include "programcheck.h"
+#include "yamlmapping.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,7 +33,7 @@ struct Refused
     Fault fault;
 };
 
-QString fromStd(const std::string &s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+using YamlMapping::fromStd;
 
 // Reads one file's steps, with the files it includes, into steps.
 class Reader
@@ -92,13 +93,8 @@ public:
     }
 
 private:
-    struct Entry
-    {
-        YAML::Node key;
-        YAML::Node value;
-        YAML::Mark mark() const { return value.IsNull() || value.Mark().line < 0 ? key.Mark() : value.Mark(); }
-    };
-    using Entries = QHash<QString, Entry>;
+    using Entry = YamlMapping::Entry;
+    using Entries = YamlMapping::Entries;
 
     QString fileName;
 
@@ -113,38 +109,27 @@ private:
         return Place{fileName, mark.line >= 0 ? mark.line + 1 : 0, mark.line >= 0 ? mark.column + 1 : 0};
     }
 
+    // The shared mapping readers, their refusals placed in the file being read.
+    template <typename F>
+    auto placed(F read) -> decltype(read())
+    {
+        try {
+            return read();
+        } catch (const YamlMapping::Refusal &r) {
+            refuse(r.mark, r.message);
+        }
+    }
     Entries entriesOf(const YAML::Node &node, const YAML::Mark &where, const QStringList &allowed, const QString &what)
     {
-        if (!node.IsMap())
-            refuse(node.Mark().line >= 0 ? node.Mark() : where,
-                   QStringLiteral("%1 is a mapping of %2").arg(what, allowed.join(QStringLiteral(", "))));
-        Entries entries;
-        for (auto it = node.begin(); it != node.end(); ++it) {
-            const YAML::Node key = it->first;
-            const QString name = key.IsScalar() ? fromStd(key.Scalar()) : QString();
-            if (!allowed.contains(name))
-                refuse(key.Mark(), QStringLiteral("unknown key \"%1\" in %2; known: %3")
-                                       .arg(name, what, allowed.join(QStringLiteral(", "))));
-            if (entries.contains(name))
-                refuse(key.Mark(), QStringLiteral("\"%1\" is given twice").arg(name));
-            entries.insert(name, Entry{key, it->second});
-        }
-        return entries;
+        return placed([&] { return YamlMapping::entriesOf(node, where, allowed, what); });
     }
-
     QString scalarOf(const Entry &e, const QString &name)
     {
-        if (!e.value.IsScalar())
-            refuse(e.mark(), QStringLiteral("\"%1\" takes a single value").arg(name));
-        return fromStd(e.value.Scalar());
+        return placed([&] { return YamlMapping::scalarOf(e, name); });
     }
-
     int choiceOf(const Entry &e, const QString &name, const QStringList &choices)
     {
-        const int index = int(choices.indexOf(scalarOf(e, name)));
-        if (index < 0)
-            refuse(e.mark(), QStringLiteral("\"%1\" is one of: %2").arg(name, choices.join(QStringLiteral(", "))));
-        return index;
+        return placed([&] { return YamlMapping::choiceOf(e, name, choices); });
     }
 
     quint32 numberOf(const YAML::Node &node, const YAML::Mark &mark, const QString &name, quint64 max)

@@ -8,6 +8,7 @@
 #include "programhost.h"
 #include "programlayout.h"
 #include "programwarnings.h"
+#include "yamlmapping.h"
 #include "vmeprogram.h"
 
 #include <QHash>
@@ -72,112 +73,16 @@ QString eventName(int row)
 
 // ---------------------------------------------------------------- reading
 
-// A refusal raised while walking the text.
-struct Refused
-{
-    Fault fault;
-};
-
-[[noreturn]] void refuse(const YAML::Mark &mark, const QString &message)
-{
-    Fault f;
-    if (mark.line >= 0) {
-        f.line = mark.line + 1;
-        f.column = mark.column + 1;
-    }
-    f.message = message;
-    throw Refused{f};
-}
-
-QString fromStd(const std::string &s)
-{
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-// One entry of a mapping: the key's and the value's node.
-struct Entry
-{
-    YAML::Node key;
-    YAML::Node value;
-    // An empty value has no place of its own: its key stands for it.
-    YAML::Mark mark() const { return value.IsNull() || value.Mark().line < 0 ? key.Mark() : value.Mark(); }
-};
-using Entries = QHash<QString, Entry>;
-
-Entries entriesOf(const YAML::Node &node, const YAML::Mark &where, const QStringList &allowed, const QString &what)
-{
-    if (!node.IsMap())
-        refuse(node.Mark().line >= 0 ? node.Mark() : where,
-               QStringLiteral("%1 is a mapping of %2").arg(what, allowed.join(QStringLiteral(", "))));
-    Entries entries;
-    for (auto it = node.begin(); it != node.end(); ++it) {
-        const YAML::Node key = it->first;
-        const QString name = key.IsScalar() ? fromStd(key.Scalar()) : QString();
-        if (!allowed.contains(name))
-            refuse(key.Mark(), QStringLiteral("unknown key \"%1\" in %2; known: %3")
-                                   .arg(name, what, allowed.join(QStringLiteral(", "))));
-        if (entries.contains(name))
-            refuse(key.Mark(), QStringLiteral("\"%1\" is given twice").arg(name));
-        entries.insert(name, Entry{key, it->second});
-    }
-    return entries;
-}
-
-// The text of a single value; an empty value is an empty text.
-QString scalarOf(const Entry &entry, const QString &name)
-{
-    if (entry.value.IsNull())
-        return QString();
-    if (!entry.value.IsScalar())
-        refuse(entry.mark(), QStringLiteral("\"%1\" takes a single value").arg(name));
-    return fromStd(entry.value.Scalar());
-}
-
-// A choice as the operator may write it: letters and digits only, without regard to case
-// ("user data", "UserData" and "User Data" are one choice).
-QString folded(const QString &text)
-{
-    QString out;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber())
-            out += c.toLower();
-    }
-    return out;
-}
-
-// The index of the one choice text matches (exactly, or folded where only one choice folds
-// alike); -1 when none does.
-int matchChoice(const QString &text, const QStringList &choices)
-{
-    const int exact = int(choices.indexOf(text));
-    if (exact >= 0)
-        return exact;
-    const QString key = folded(text);
-    int found = -1;
-    for (int i = 0; i < choices.size(); ++i) {
-        if (!key.isEmpty() && folded(choices.at(i)) == key) {
-            if (found >= 0)
-                return -1;
-            found = i;
-        }
-    }
-    return found;
-}
-
-[[noreturn]] void refuseChoice(const YAML::Mark &mark, const QString &name, const QString &value,
-                               const QStringList &choices)
-{
-    refuse(mark, QStringLiteral("%1 \"%2\": one of %3").arg(name, value, choices.join(QStringLiteral(", "))));
-}
-
-int choiceOf(const Entry &entry, const QString &name, const QStringList &choices)
-{
-    const QString value = scalarOf(entry, name);
-    const int index = matchChoice(value, choices);
-    if (index < 0)
-        refuseChoice(entry.mark(), name, value, choices);
-    return index;
-}
+using YamlMapping::choiceOf;
+using YamlMapping::Entries;
+using YamlMapping::Entry;
+using YamlMapping::entriesOf;
+using YamlMapping::folded;
+using YamlMapping::fromStd;
+using YamlMapping::matchChoice;
+using YamlMapping::refuse;
+using YamlMapping::refuseChoice;
+using YamlMapping::scalarOf;
 
 int numberOf(const Entry &entry, const QString &name, int low, int high)
 {
@@ -803,8 +708,14 @@ std::optional<Fault> build(const QByteArray &text, QByteArray &file, QList<Progr
         if (warnings)
             *warnings = placedWarnings(host, events);
         return std::nullopt;
-    } catch (const Refused &r) {
-        return r.fault;
+    } catch (const YamlMapping::Refusal &r) {
+        Fault f;
+        if (r.mark.line >= 0) {
+            f.line = r.mark.line + 1;
+            f.column = r.mark.column + 1;
+        }
+        f.message = r.message;
+        return f;
     } catch (const YAML::Exception &e) {
         Fault f;
         if (e.mark.line >= 0) {

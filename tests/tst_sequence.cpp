@@ -27,7 +27,8 @@ const char Program[] = "defaults: {address mode: A32, access mode: User Data, da
                        "      - {id: 1, address: 0x00100000, read/write: Read, data mode: D32, length: 1,"
                        " access mode: User Data, address mode: A32}\n";
 
-const char Setup[] = "defaults: {address mode: A32, data mode: D32, access mode: User Data}\n"
+// Choices are written as an operator may: without regard to case and spacing.
+const char Setup[] = "defaults: {address mode: a32, data mode: D32, access mode: user data}\n"
                      "steps:\n"
                      "  - write: {address: 0x00100000, data: [0x1, 0x2]}\n"
                      "  - read: {address: 0x00100000, count: 2, expect: [0x1, 0x2]}\n"
@@ -107,7 +108,7 @@ private slots:
         QTest::newRow("two kinds") << head + "  - {write: {address: 0, data: 1}, wait: 1 ms}\n"
                                    << "s.yaml:3:36: a step does one thing";
         QTest::newRow("mode") << head + "  - read: {address: 0, data mode: D64}\n"
-                              << "s.yaml:3:35: \"data mode\" is one of: D8, D16, D32";
+                              << "s.yaml:3:35: data mode \"D64\": one of D8, D16, D32";
         QTest::newRow("address beyond A24") << head + "  - read: {address: 0x1000000}\n" << "s.yaml:3:21: \"address\" is a number from 0 to 0xffffff";
         QTest::newRow("misaligned") << head + "  - read: {address: 0x2}\n" << "s.yaml:3:21: a D32 access starts at a multiple of 4";
         QTest::newRow("item too wide") << head + "  - write: {address: 0, data: [1, 0x1ffffffff]}\n"

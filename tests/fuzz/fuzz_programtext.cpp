@@ -8,6 +8,7 @@
 #include "programtext.h"
 #include "programwarnings.h"
 #include "vmeprogram.h"
+#include "yamlmapping.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -17,16 +18,7 @@
 
 namespace {
 
-// A choice as the text may write it: letters and digits, lower case.
-QString folded(const QString &text)
-{
-    QString out;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber())
-            out += c.toLower();
-    }
-    return out;
-}
+using YamlMapping::folded;
 
 QString scalar(const YAML::Node &map, const char *key)
 {
