@@ -54,7 +54,12 @@ if command -v man >/dev/null; then
             grep -qx "$section" <<<"$text" || fail "$(basename "$page") has no $section"
         done
     done
-    grep -qx COMMANDS <<<"$(MANWIDTH=80 man -l "$X/usr/share/man/man1/tarnixctl.1.gz")" || fail "tarnixctl has no COMMANDS"
+    ctlpage="$(MANWIDTH=80 man -l "$X/usr/share/man/man1/tarnixctl.1.gz")"
+    grep -qx COMMANDS <<<"$ctlpage" || fail "tarnixctl has no COMMANDS"
+    # The help's YAML examples keep their lines and indentation, or they no longer read as YAML.
+    grep -qx '         - program: polling' <<<"$ctlpage" || fail "tarnixctl's program text example is filled"
+    grep -qx '           interval: 1 ms' <<<"$ctlpage" || fail "tarnixctl's program text example lost its indentation"
+    grep -qx '         - wait: 50 ms                  # s, ms or us' <<<"$ctlpage" || fail "tarnixctl's sequence example is filled"
 fi
 # lintian: no error, no warning.
 if command -v lintian >/dev/null; then
